@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the window and the tests need,
+# only those that are missing. Needs root (or sudo) when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev qt6-qpa-plugins
+  fonts-dejavu-core fonts-liberation
+  libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
+  libcap-dev libcap2-bin
+  iproute2 procps util-linux
+  dpkg-dev file
+)
+if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
+  # The suite's extras: a display for screenshots, the sanitizer and fuzzer
+  # runtime, and the tools the sweep benchmark compares against.
+  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole suite.
+# ZN7QX_SANITIZE=1 builds into build-asan with AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ZN7QX_WITH_TEST_TOOLS=1 scripts/install-deps.sh
+dir=build sanitize=OFF
+if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then dir=build-asan sanitize=ON; fi
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE="$sanitize" >/dev/null
+cmake --build "$dir"
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir "$dir" --output-on-failure -j2 "$@"
