@@ -1,0 +1,77 @@
+#pragma once
+// One ICMP echo socket: an unprivileged ping socket where the kernel allows
+// it (net.ipv4.ping_group_range), else a raw socket where the process holds
+// CAP_NET_RAW. Usable for one probe at a time (WaitFor) or for many probes in
+// flight on one socket (Send + poll(fd()) + ReceiveOne).
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "net/linux/IcmpPacket.h"
+
+namespace zn7qx::linuxnet {
+
+enum class SocketKind { None, Datagram, Raw };
+
+class EchoSocket {
+ public:
+  EchoSocket() = default;  // kind() None
+  ~EchoSocket();
+  EchoSocket(EchoSocket&& other) noexcept;
+  EchoSocket& operator=(EchoSocket&& other) noexcept;
+  EchoSocket(const EchoSocket&) = delete;
+  EchoSocket& operator=(const EchoSocket&) = delete;
+
+  // Ping socket first, raw socket second; kind() None when neither opens.
+  // The socket is non-blocking.
+  static EchoSocket Open();
+  // Only the given kind (tests and benchmarks of one path).
+  static EchoSocket Open(SocketKind kind);
+
+  SocketKind kind() const { return kind_; }
+  explicit operator bool() const { return kind_ != SocketKind::None; }
+  // For poll(): readable when a packet or an error-queue message waits.
+  int fd() const { return fd_; }
+  // The identifier our requests carry (host order). For ping sockets it is
+  // the socket's port, given by the kernel at open.
+  std::uint16_t identifier() const { return identifier_; }
+
+  // Sends one echo request with this sequence and data, no IP options.
+  // 0, or the IP status code of a local failure (see StatusFromErrno);
+  // IP_GENERAL_FAILURE when there is no socket.
+  std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence,
+                    std::span<const unsigned char> payload);
+
+  // Reads what is waiting, without blocking, until it finds a reply or an
+  // error that belongs to this socket's identifier; packets of other
+  // identifiers, malformed packets, bad checksums and other types are
+  // dropped. Nothing: no event of ours among what was read (it reads at most
+  // a bounded number of messages per call, so a flood cannot hold the
+  // caller; poll again and call again).
+  std::optional<EchoEvent> ReceiveOne();
+
+  // Waits until the reply or error for this sequence and destination arrives,
+  // or the deadline passes (nothing). Events for other sequences, and
+  // replies from any other address than dest, are dropped.
+  std::optional<EchoEvent> WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
+                                   std::chrono::steady_clock::time_point deadline);
+
+ private:
+  EchoSocket(int fd, SocketKind kind, std::uint16_t identifier);
+  void Close();
+  std::optional<EchoEvent> ReadErrorQueue();
+  std::optional<EchoEvent> ReadPacket(bool& empty);
+
+  int fd_ = -1;
+  SocketKind kind_ = SocketKind::None;
+  std::uint16_t identifier_ = 0;
+  std::vector<unsigned char> buffer_;
+};
+
+// Whether a ping socket or a raw socket can be opened by this process now.
+bool CanOpenEchoSocket();
+
+}  // namespace zn7qx::linuxnet
