@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz and
+# runs each for a bounded time from its checked-in seed corpus, then prints
+# the executions per target. A crash, a failed property or a leak fails.
+#   ZN7QX_FUZZ_SECONDS  time per target (default 60)
+#   ZN7QX_FUZZ_DIR      build directory (default build-fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${ZN7QX_FUZZ_SECONDS:-60}
+dir=${ZN7QX_FUZZ_DIR:-build-fuzz}
+cxx=${ZN7QX_FUZZ_CXX:-$(command -v clang++ || command -v clang++-14 || true)}
+if [ -z "$cxx" ]; then
+  echo "fuzz.sh: clang++ is not installed (scripts/install-deps.sh with ZN7QX_WITH_TEST_TOOLS=1)" >&2
+  exit 1
+fi
+
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
+  -DZN7QX_FUZZ=ON -DZN7QX_BUILD_TESTS=OFF -DZN7QX_BUILD_GUI=OFF >/dev/null
+cmake --build "$dir" --target zn7qx_fuzzers
+
+# target, seed corpus, largest input
+targets=(
+  "fuzz_packets packets 1600"
+  "fuzz_begin_scan begin-scan 256"
+  "fuzz_scan_range scan-range 512"
+)
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+summary=() failed=0
+for entry in "${targets[@]}"; do
+  read -r name seeds maxlen <<<"$entry"
+  binary="$dir/fuzz/$name"
+  if [ ! -x "$binary" ]; then
+    summary+=("$(printf '%-18s not built (its code is not in the tree)' "$name")")
+    continue
+  fi
+  work="$dir/fuzz-work/$name"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  log="$work/log"
+  # New inputs go to the work corpus; the checked-in seeds stay untouched.
+  if "$binary" -max_total_time="$seconds" -max_len="$maxlen" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+      "$work/corpus" "fuzz/corpus/$seeds" >"$log" 2>&1; then
+    result=ok
+  else
+    result=FAILED failed=1
+    tail -n 40 "$log" >&2
+  fi
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+  summary+=("$(printf '%-18s %-6s %12s execs  %8s/s  cov %s  (%ss)' "$name" "$result" "${execs:-?}" \
+    "${rate:-?}" "${cov:-?}" "$seconds")")
+done
+echo "fuzzing summary:"
+printf '  %s\n' "${summary[@]}"
+exit "$failed"
