@@ -64,6 +64,8 @@ static_assert(sizeof(ICMP_ECHO_REPLY) == 278);
 // Linux needs no start-up; the count keeps callers' pairing honest.
 bool SocketsInitialize();
 void SocketsCleanup();
+// Start-ups not yet released (never below 0).
+int SocketsStartupCount();
 
 // One echo request with ProbePayload to the dotted-quad address, up to 300 ms.
 // Clears and fills reply; returns reply.Status, or -1 when nothing was sent.

@@ -1,0 +1,248 @@
+#include "net/linux/EchoSocket.h"
+
+#include <arpa/inet.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "net/ICMPPing.h"
+
+namespace zn7qx::linuxnet {
+
+namespace {
+
+// Largest IPv4 packet: nothing a socket hands over is ever cut.
+constexpr std::size_t ReceiveBufferSize = 65536;
+// Messages read per ReceiveOne call before giving the caller its turn.
+constexpr int ReadsPerCall = 64;
+
+void SetOption(int fd, int level, int name, int value) {
+  // A missing TTL/TOS report only leaves those fields 0; nothing depends on it.
+  (void)setsockopt(fd, level, name, &value, sizeof value);
+}
+
+std::uint16_t RandomIdentifier() {
+  std::random_device device;
+  std::uniform_int_distribution<unsigned> pick(1, 0xFFFF);
+  return static_cast<std::uint16_t>(pick(device));
+}
+
+int OpenDatagram(std::uint16_t& identifier) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return -1;
+  // Binding to port 0 makes the kernel choose the identifier now, so that
+  // identifier() is right before the first send.
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof local;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  identifier = ntohs(local.sin_port);
+  SetOption(fd, IPPROTO_IP, IP_RECVERR, 1);
+  SetOption(fd, IPPROTO_IP, IP_RECVTTL, 1);
+  SetOption(fd, IPPROTO_IP, IP_RECVTOS, 1);
+  return fd;
+}
+
+int OpenRaw(std::uint16_t& identifier) {
+  const int fd = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return -1;
+  // Let the kernel drop every ICMP type we never read, so that a busy
+  // network costs us less.
+  icmp_filter filter{};
+  filter.data = ~((1u << IcmpEchoReplyType) | (1u << IcmpDestUnreachableType) |
+                  (1u << IcmpSourceQuenchType) | (1u << IcmpTimeExceededType) |
+                  (1u << IcmpParameterProblemType));
+  (void)setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  identifier = RandomIdentifier();
+  return fd;
+}
+
+}  // namespace
+
+EchoSocket::EchoSocket(int fd, SocketKind kind, std::uint16_t identifier)
+    : fd_(fd), kind_(kind), identifier_(identifier), buffer_(ReceiveBufferSize) {}
+
+EchoSocket::~EchoSocket() { Close(); }
+
+EchoSocket::EchoSocket(EchoSocket&& other) noexcept
+    : fd_(other.fd_), kind_(other.kind_), identifier_(other.identifier_), buffer_(std::move(other.buffer_)) {
+  other.fd_ = -1;
+  other.kind_ = SocketKind::None;
+}
+
+EchoSocket& EchoSocket::operator=(EchoSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    kind_ = other.kind_;
+    identifier_ = other.identifier_;
+    buffer_ = std::move(other.buffer_);
+    other.fd_ = -1;
+    other.kind_ = SocketKind::None;
+  }
+  return *this;
+}
+
+void EchoSocket::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  kind_ = SocketKind::None;
+}
+
+EchoSocket EchoSocket::Open() {
+  EchoSocket socket = Open(SocketKind::Datagram);
+  if (socket) return socket;
+  return Open(SocketKind::Raw);
+}
+
+EchoSocket EchoSocket::Open(SocketKind kind) {
+  std::uint16_t identifier = 0;
+  int fd = -1;
+  if (kind == SocketKind::Datagram) fd = OpenDatagram(identifier);
+  if (kind == SocketKind::Raw) fd = OpenRaw(identifier);
+  if (fd < 0) return EchoSocket();
+  return EchoSocket(fd, kind, identifier);
+}
+
+std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequence,
+                              std::span<const unsigned char> payload) {
+  if (kind_ == SocketKind::None) return IP_GENERAL_FAILURE;
+  const auto packet = BuildEchoRequest(identifier_, sequence, payload);
+  sockaddr_in dest{};
+  dest.sin_family = AF_INET;
+  dest.sin_addr.s_addr = destNetworkOrder;
+  ssize_t sent;
+  do {
+    sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return StatusFromErrno(errno);
+  if (static_cast<std::size_t>(sent) != packet.size()) return IP_GENERAL_FAILURE;
+  return IP_SUCCESS;
+}
+
+std::optional<EchoEvent> EchoSocket::ReadErrorQueue() {
+  sockaddr_in name{};
+  alignas(cmsghdr) unsigned char control[512];
+  iovec io{buffer_.data(), buffer_.size()};
+  msghdr message{};
+  message.msg_name = &name;
+  message.msg_namelen = sizeof name;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (got < 0) return std::nullopt;
+  const auto quoted = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
+    const std::size_t length = c->cmsg_len - CMSG_LEN(0);
+    auto event = ParseErrorQueueMessage(std::span<const unsigned char>(CMSG_DATA(c), length), quoted,
+                                        message.msg_namelen >= sizeof name ? name.sin_addr.s_addr : 0);
+    if (event) event->received = std::chrono::steady_clock::now();
+    return event;
+  }
+  return std::nullopt;
+}
+
+std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
+  empty = false;
+  sockaddr_in name{};
+  alignas(cmsghdr) unsigned char control[256];
+  iovec io{buffer_.data(), buffer_.size()};
+  msghdr message{};
+  message.msg_name = &name;
+  message.msg_namelen = sizeof name;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(fd_, &message, MSG_DONTWAIT);
+  if (got < 0) {
+    // EAGAIN: nothing waits. Any other error is a pending socket error that
+    // the error queue also carries; reading it here cleared it.
+    empty = errno == EAGAIN || errno == EWOULDBLOCK;
+    return std::nullopt;
+  }
+  if ((message.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
+  const auto bytes = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
+  std::optional<EchoEvent> event;
+  if (kind_ == SocketKind::Raw) {
+    event = ParseRawPacket(bytes);
+  } else {
+    std::uint8_t ttl = 0, tos = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != IPPROTO_IP) continue;
+      if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+        int value;
+        std::memcpy(&value, CMSG_DATA(c), sizeof value);
+        ttl = static_cast<std::uint8_t>(value);
+      } else if (c->cmsg_type == IP_TOS && c->cmsg_len >= CMSG_LEN(1)) {
+        tos = *CMSG_DATA(c);
+      }
+    }
+    if (message.msg_namelen < sizeof name || name.sin_family != AF_INET) return std::nullopt;
+    event = ParseDatagramReply(bytes, name.sin_addr.s_addr, ttl, tos);
+  }
+  if (event) event->received = std::chrono::steady_clock::now();
+  return event;
+}
+
+std::optional<EchoEvent> EchoSocket::ReceiveOne() {
+  if (kind_ == SocketKind::None) return std::nullopt;
+  for (int i = 0; i < ReadsPerCall; ++i) {
+    bool queued = false;
+    if (kind_ == SocketKind::Datagram) {
+      // Read the error queue first: it also clears the pending socket error
+      // that would otherwise fail the next ordinary read.
+      errno = 0;
+      auto error = ReadErrorQueue();
+      queued = error.has_value() || errno != EAGAIN;
+      if (error && error->identifier == identifier_) return error;
+    }
+    bool empty = false;
+    auto event = ReadPacket(empty);
+    if (event && event->identifier == identifier_) return event;
+    if (empty && !queued) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
+                                             std::chrono::steady_clock::time_point deadline) {
+  using Clock = std::chrono::steady_clock;
+  if (kind_ == SocketKind::None) return std::nullopt;
+  for (;;) {
+    // Whatever is waiting first, then the clock, so that a flood of
+    // unrelated packets cannot keep us past the deadline.
+    while (auto event = ReceiveOne()) {
+      // A reply must come from the address probed; an error must quote a
+      // request that went there.
+      if (event->sequence == sequence && event->peer == destNetworkOrder) return event;
+      if (Clock::now() >= deadline) return std::nullopt;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline) return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+    timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                     static_cast<long>(left.count() % 1'000'000'000)};
+    pollfd watch{fd_, POLLIN, 0};
+    const int ready = ppoll(&watch, 1, &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) return std::nullopt;
+  }
+}
+
+bool CanOpenEchoSocket() { return static_cast<bool>(EchoSocket::Open()); }
+
+}  // namespace zn7qx::linuxnet
