@@ -1,0 +1,33 @@
+#pragma once
+// What the sweep needs from the network: send one request, take what has
+// arrived, wait for the socket or a moment. The real one stands on
+// linuxnet::EchoSocket; tests drive the sweep through a scripted one.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "net/linux/IcmpPacket.h"
+
+namespace zn7qx::scan {
+
+using Clock = std::chrono::steady_clock;
+
+class EchoTransport {
+ public:
+  virtual ~EchoTransport() = default;
+  virtual Clock::time_point Now() = 0;
+  // The identifier our requests carry (host order).
+  virtual std::uint16_t Identifier() const = 0;
+  // 0, or the IP status code of a local failure.
+  virtual std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) = 0;
+  // An event of ours, or nothing when the reads found none (there may still
+  // be packets waiting: ask Readable).
+  virtual std::optional<linuxnet::EchoEvent> Receive() = 0;
+  // Whether a packet waits right now.
+  virtual bool Readable() = 0;
+  // Returns when a packet waits, the time is reached, or a signal came.
+  virtual void Wait(Clock::time_point until) = 0;
+};
+
+}  // namespace zn7qx::scan

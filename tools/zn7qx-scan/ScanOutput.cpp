@@ -1,0 +1,135 @@
+#include "tools/zn7qx-scan/ScanOutput.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "net/ICMPPing.h"
+#include "tools/zn7qx-scan/SafeText.h"
+
+namespace zn7qx::scan {
+namespace {
+
+std::string Dotted(NumericAddress address) { return NetworkToDotted(NumericToNetwork(address)); }
+
+bool Shown(const AddressResult& r, const OutputOptions& options) {
+  return options.all || r.outcome == Outcome::Unit;
+}
+
+const char* KindName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Unit: return "unit";
+    case Outcome::Host: return "host";
+    case Outcome::Error: return "error";
+  }
+  return "error";
+}
+
+std::string Milliseconds(std::uint32_t micros) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", micros / 1000.0);
+  return text;
+}
+
+// RFC 4180: quote when needed, double the quotes.
+std::string CsvField(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string out = "\"";
+  for (const char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void WriteText(std::ostream& out, const SweepResult& result, const OutputOptions& options) {
+  for (const AddressResult& r : result.answered) {
+    if (!Shown(r, options)) continue;
+    switch (r.outcome) {
+      case Outcome::Unit: out << Dotted(r.address) << ": " << EscapeText(r.unitText) << '\n'; break;
+      case Outcome::Host: out << Dotted(r.address) << " host\n"; break;
+      case Outcome::Error: out << Dotted(r.address) << " error: " << GetStatusText(r.status) << '\n'; break;
+    }
+  }
+}
+
+void WriteCsv(std::ostream& out, const SweepResult& result, const OutputOptions& options) {
+  out << "address,kind,text,status,status_text,rtt_ms\r\n";
+  for (const AddressResult& r : result.answered) {
+    if (!Shown(r, options)) continue;
+    out << Dotted(r.address) << ',' << KindName(r.outcome) << ','
+        << CsvField(r.outcome == Outcome::Unit ? EscapeText(r.unitText) : std::string()) << ','
+        << r.status << ',' << CsvField(GetStatusText(r.status)) << ',' << Milliseconds(r.roundTripMicros)
+        << "\r\n";
+  }
+}
+
+void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<AddressRange>& ranges,
+               const OutputOptions& options) {
+  nlohmann::ordered_json doc;
+  doc["ranges"] = nlohmann::json::array();
+  for (const AddressRange& r : ranges) doc["ranges"].push_back(RangeText(r));
+  nlohmann::ordered_json& list = doc["results"] = nlohmann::json::array();
+  for (const AddressResult& r : result.answered) {
+    if (!Shown(r, options)) continue;
+    nlohmann::ordered_json item;
+    item["address"] = Dotted(r.address);
+    item["kind"] = KindName(r.outcome);
+    if (r.outcome == Outcome::Unit) item["text"] = Latin1ToUtf8(r.unitText);
+    item["status"] = r.status;
+    item["status_text"] = GetStatusText(r.status);
+    item["rtt_ms"] = r.roundTripMicros / 1000.0;
+    list.push_back(std::move(item));
+  }
+  const SweepCounts& c = result.counts;
+  doc["summary"] = {{"addresses", c.addresses}, {"sent", c.sent},     {"units", c.units},
+                    {"hosts", c.hosts},         {"errors", c.errors}, {"silent", c.silent},
+                    {"ignored", c.ignored},     {"elapsed_ms", c.elapsed.count() / 1000.0},
+                    {"interrupted", c.interrupted}};
+  out << doc.dump(2) << '\n';
+}
+
+}  // namespace
+
+std::string RangeText(const AddressRange& range) {
+  if (range.first == range.last) return Dotted(range.first);
+  return Dotted(range.first) + "-" + Dotted(range.last);
+}
+
+void WriteResults(std::ostream& out, const SweepResult& result, const std::vector<AddressRange>& ranges,
+                  const OutputOptions& options) {
+  switch (options.format) {
+    case Format::Text: WriteText(out, result, options); break;
+    case Format::Csv: WriteCsv(out, result, options); break;
+    case Format::Json: WriteJson(out, result, ranges, options); break;
+  }
+  out.flush();
+}
+
+std::string SummaryLine(const SweepCounts& c) {
+  std::string line;
+  if (c.interrupted) {
+    line = "Scan canceled. Found " + std::to_string(c.units) + " ZN7QX unit(s).";
+  } else if (c.units > 0) {
+    line = "Completed scanning. " + std::to_string(c.units) + " ZN7QX unit(s) found.";
+  } else {
+    line = "Completed scanning. No ZN7QX units found.";
+  }
+  char tail[160];
+  std::snprintf(tail, sizeof tail, " %lld addresses: %lld other hosts, %lld errors, %lld silent; %.3f s.",
+                static_cast<long long>(c.addresses), static_cast<long long>(c.hosts),
+                static_cast<long long>(c.errors), static_cast<long long>(c.silent),
+                static_cast<double>(c.elapsed.count()) / 1e6);
+  return line + tail;
+}
+
+std::string ProgressLine(const SweepCounts& c) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%lld requests sent for %lld addresses; %lld unit(s), %lld other host(s), %lld error(s)",
+                static_cast<long long>(c.sent), static_cast<long long>(c.addresses),
+                static_cast<long long>(c.units), static_cast<long long>(c.hosts),
+                static_cast<long long>(c.errors));
+  return text;
+}
+
+}  // namespace zn7qx::scan

@@ -1,0 +1,34 @@
+#pragma once
+// What the sweep prints: lines for people (the window's form), CSV and JSON
+// for programs, a progress line and a summary for the terminal.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/zn7qx-scan/ScanRange.h"
+#include "tools/zn7qx-scan/Sweep.h"
+
+namespace zn7qx::scan {
+
+enum class Format { Text, Csv, Json };
+
+struct OutputOptions {
+  Format format = Format::Text;
+  bool all = false;  // other hosts and errors as well as units
+};
+
+// Units as "A.B.C.D: text"; with all, other hosts as "A.B.C.D host" and
+// errors as "A.B.C.D error: <status text>". Address order.
+void WriteResults(std::ostream& out, const SweepResult& result,
+                  const std::vector<AddressRange>& ranges, const OutputOptions& options);
+
+std::string RangeText(const AddressRange& range);
+
+// "Completed scanning. 2 ZN7QX unit(s) found. 512 addresses: ..." (or the
+// window's cancel wording when the sweep was interrupted).
+std::string SummaryLine(const SweepCounts& counts);
+
+std::string ProgressLine(const SweepCounts& counts);
+
+}  // namespace zn7qx::scan

@@ -1,0 +1,57 @@
+#include "tools/zn7qx-scan/SocketTransport.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <span>
+
+#include "net/ICMPPing.h"
+
+namespace zn7qx::scan {
+
+namespace {
+const std::span<const unsigned char> kPayload(reinterpret_cast<const unsigned char*>(ProbePayload.data()),
+                                               ProbePayload.size());
+}  // namespace
+
+SocketTransport::SocketTransport(linuxnet::EchoSocket socket) : socket_(std::move(socket)) {}
+
+std::int32_t SocketTransport::Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) {
+  const std::int32_t status = socket_.Send(destNetworkOrder, sequence, kPayload);
+  if (status == IP_SUCCESS || status == IP_NO_RESOURCES || socket_.kind() != linuxnet::SocketKind::Datagram)
+    return status;
+  // An ICMP error about an earlier request leaves its errno pending on a
+  // ping socket, and the next send returns it instead of sending: that
+  // error belongs to another address (its own copy waits in the error
+  // queue). Nothing went out, so send once more; a failure that is really
+  // this destination's (a broadcast address, no route) fails again.
+  return socket_.Send(destNetworkOrder, sequence, kPayload);
+}
+
+bool SocketTransport::Readable() {
+  pollfd watch{socket_.fd(), POLLIN, 0};
+  return poll(&watch, 1, 0) > 0 && (watch.revents & (POLLIN | POLLERR)) != 0;
+}
+
+void SocketTransport::Wait(Clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now());
+  if (left.count() <= 0) return;
+  timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                   static_cast<long>(left.count() % 1'000'000'000)};
+  pollfd watch{socket_.fd(), POLLIN, 0};
+  (void)ppoll(&watch, 1, &timeout, nullptr);  // EINTR: the caller looks at its stop flag
+}
+
+void EnlargeSocketBuffers(int fd) {
+  constexpr int kWanted = 8 << 20;
+  // FORCE needs CAP_NET_ADMIN and lifts the system's cap; without it the
+  // plain option gives what net.core.[rw]mem_max allows.
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kWanted, sizeof kWanted) != 0)
+    (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kWanted, sizeof kWanted);
+  constexpr int kSend = 2 << 20;
+  if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSend, sizeof kSend) != 0)
+    (void)setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSend, sizeof kSend);
+}
+
+}  // namespace zn7qx::scan

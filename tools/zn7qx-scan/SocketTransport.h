@@ -1,0 +1,28 @@
+#pragma once
+// The sweep's transport over one real echo socket with the discovery payload.
+
+#include "net/linux/EchoSocket.h"
+#include "tools/zn7qx-scan/EchoTransport.h"
+
+namespace zn7qx::scan {
+
+class SocketTransport final : public EchoTransport {
+ public:
+  explicit SocketTransport(linuxnet::EchoSocket socket);
+
+  Clock::time_point Now() override { return Clock::now(); }
+  std::uint16_t Identifier() const override { return socket_.identifier(); }
+  std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) override;
+  std::optional<linuxnet::EchoEvent> Receive() override { return socket_.ReceiveOne(); }
+  bool Readable() override;
+  void Wait(Clock::time_point until) override;
+
+ private:
+  linuxnet::EchoSocket socket_;
+};
+
+// Asks for large socket buffers so that a burst of replies is not dropped
+// while the sweep is busy sending; the kernel caps what it grants.
+void EnlargeSocketBuffers(int fd);
+
+}  // namespace zn7qx::scan

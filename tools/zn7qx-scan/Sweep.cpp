@@ -1,0 +1,280 @@
+#include "tools/zn7qx-scan/Sweep.h"
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <memory>
+
+#include "net/ICMPPing.h"
+#include "net/UnitReply.h"
+
+namespace zn7qx::scan {
+
+std::optional<std::string> UnitTextOfReplyData(std::string_view data) {
+  // The window sees the reply through the probe's record, whose data area
+  // holds the first 250 bytes; judge the same bytes.
+  return UnitTextFromReply(data.substr(0, sizeof(ICMP_ECHO_REPLY::Data)));
+}
+
+namespace {
+
+using std::chrono::nanoseconds;
+
+constexpr std::size_t kSequences = 65536;
+// Sends in one go when the pace has fallen behind (a late wake-up).
+constexpr int kBurst = 64;
+// Further behind than this, the pace starts afresh instead of catching up.
+constexpr nanoseconds kMaxLag = std::chrono::milliseconds(20);
+// Back-off when the kernel has no buffer for another request.
+constexpr nanoseconds kNoBufferPause = std::chrono::milliseconds(1);
+constexpr int kNoBufferTries = 200;
+// Events taken per round before the pace and time-outs are looked at again.
+constexpr int kDrainLimit = 4096;
+constexpr nanoseconds kProgressEvery = std::chrono::milliseconds(100);
+
+struct Target {
+  NumericAddress address = 0;
+  std::uint8_t attempt = 0;  // requests already sent to it
+};
+
+struct Slot {
+  Target target;
+  std::uint32_t dest = 0;  // network order
+  Clock::time_point sent{};
+  std::uint32_t generation = 0;
+  bool busy = false;
+};
+
+struct InFlight {
+  std::uint16_t sequence;
+  std::uint32_t generation;
+  Clock::time_point deadline;
+};
+
+class SweepRun {
+ public:
+  SweepRun(const std::vector<AddressRange>& merged, EchoTransport& transport,
+           const SweepOptions& options)
+      : ranges_(merged), transport_(transport), options_(options),
+        slots_(std::make_unique<std::array<Slot, kSequences>>()) {
+    result_.counts.addresses = CountAddresses(merged);
+    const double rate = std::clamp(options.rate, 1.0, 1e9);
+    interval_ = nanoseconds(static_cast<std::int64_t>(1e9 / rate));
+    if (interval_.count() < 1) interval_ = nanoseconds(1);
+    if (!ranges_.empty()) nextAddress_ = ranges_.front().first;
+  }
+
+  SweepResult Run() {
+    const Clock::time_point start = transport_.Now();
+    start_ = start;
+    paceBase_ = start;
+    lastProgress_ = start;
+    while (true) {
+      if (options_.stop != nullptr && options_.stop->load()) {
+        result_.counts.interrupted = true;
+        break;
+      }
+      Drain();
+      Clock::time_point now = transport_.Now();
+      ExpireUntil(now);
+      SendDue(now);
+      DropFinishedFront();
+      if (!HaveWork() && busy_ == 0) break;
+      if (options_.progress && now - lastProgress_ >= kProgressEvery) {
+        lastProgress_ = now;
+        Finish(now, false);
+        options_.progress(result_.counts);
+      }
+      Clock::time_point until = Clock::time_point::max();
+      if (HaveWork() && busy_ < kSequences) until = std::max(NextSendTime(), pauseUntil_);
+      if (!inFlight_.empty()) until = std::min(until, inFlight_.front().deadline);
+      if (until == Clock::time_point::max()) break;  // nothing can happen any more
+      if (until > now) transport_.Wait(until);
+    }
+    Finish(transport_.Now(), true);
+    if (options_.progress) options_.progress(result_.counts);
+    return std::move(result_);
+  }
+
+ private:
+  bool HaveWork() const { return !retries_.empty() || rangeIndex_ < ranges_.size(); }
+
+  Clock::time_point NextSendTime() const { return paceBase_ + interval_ * paced_; }
+
+  Target TakeTarget() {
+    if (!retries_.empty()) {
+      const Target t = retries_.front();
+      retries_.pop_front();
+      return t;
+    }
+    const Target t{nextAddress_, 0};
+    if (nextAddress_ < ranges_[rangeIndex_].last) {
+      ++nextAddress_;
+    } else if (++rangeIndex_ < ranges_.size()) {
+      nextAddress_ = ranges_[rangeIndex_].first;
+    }
+    return t;
+  }
+
+  void PutBack(const Target& t) { retries_.push_front(t); }
+
+  // A sequence whose previous probe has finished, taken in turn so that
+  // reuse comes as late as possible.
+  std::optional<std::uint16_t> FreeSequence() {
+    if (busy_ >= kSequences) return std::nullopt;
+    while ((*slots_)[nextSequence_].busy) nextSequence_ = (nextSequence_ + 1) % kSequences;
+    const auto s = static_cast<std::uint16_t>(nextSequence_);
+    nextSequence_ = (nextSequence_ + 1) % kSequences;
+    return s;
+  }
+
+  void SendDue(Clock::time_point now) {
+    if (now < pauseUntil_) return;
+    if (now - NextSendTime() > kMaxLag) {
+      paceBase_ = now;
+      paced_ = 0;
+    }
+    for (int burst = 0; burst < kBurst && HaveWork() && now >= NextSendTime(); ++burst) {
+      const auto sequence = FreeSequence();
+      if (!sequence) return;
+      const Target target = TakeTarget();
+      const auto dest = static_cast<std::uint32_t>(NumericToNetwork(target.address));
+      const std::int32_t status = transport_.Send(dest, *sequence);
+      if (status == IP_NO_RESOURCES && ++noBufferTries_ < kNoBufferTries) {
+        // The kernel's queue is full: wait a moment and send the same again.
+        nextSequence_ = *sequence;
+        PutBack(target);
+        pauseUntil_ = now + kNoBufferPause;
+        return;
+      }
+      noBufferTries_ = 0;
+      ++paced_;
+      if (status != IP_SUCCESS) {
+        File(target.address, Outcome::Error, status, {}, 0);
+        continue;
+      }
+      ++result_.counts.sent;
+      Slot& slot = (*slots_)[*sequence];
+      slot.target = Target{target.address, static_cast<std::uint8_t>(target.attempt + 1)};
+      slot.dest = dest;
+      slot.sent = transport_.Now();
+      slot.busy = true;
+      ++slot.generation;
+      ++busy_;
+      inFlight_.push_back(InFlight{*sequence, slot.generation, slot.sent + options_.timeout});
+    }
+  }
+
+  void Drain() {
+    for (int round = 0; round < kDrainLimit; ++round) {
+      if (auto event = transport_.Receive()) {
+        Handle(*event);
+      } else if (!transport_.Readable()) {
+        return;
+      }
+    }
+  }
+
+  void Handle(const linuxnet::EchoEvent& event) {
+    Slot& slot = (*slots_)[event.sequence];
+    // Another program's identifier, a sequence with nothing in flight (a
+    // late or repeated answer), or an answer from or about another address
+    // than the one this sequence went to: not ours to take.
+    if (event.identifier != transport_.Identifier() || !slot.busy || event.peer != slot.dest) {
+      ++result_.counts.ignored;
+      return;
+    }
+    const Clock::time_point received =
+        event.received == Clock::time_point{} ? transport_.Now() : event.received;
+    if (received > slot.sent + options_.timeout) {
+      ++result_.counts.ignored;  // came after its time-out; expires below
+      return;
+    }
+    const auto rtt = std::chrono::duration_cast<std::chrono::microseconds>(received - slot.sent);
+    const auto micros = static_cast<std::uint32_t>(std::max<std::int64_t>(rtt.count(), 0));
+    if (event.kind == linuxnet::EchoEvent::Kind::Reply) {
+      const std::string_view data(reinterpret_cast<const char*>(event.data.data()),
+                                  event.data.size());
+      if (auto text = UnitTextOfReplyData(data)) {
+        File(slot.target.address, Outcome::Unit, IP_SUCCESS, std::move(*text), micros);
+      } else {
+        File(slot.target.address, Outcome::Host, IP_SUCCESS, {}, micros);
+      }
+    } else {
+      File(slot.target.address, Outcome::Error, event.status, {}, micros);
+    }
+    Release(slot);
+  }
+
+  void Release(Slot& slot) {
+    slot.busy = false;
+    --busy_;
+  }
+
+  void ExpireUntil(Clock::time_point now) {
+    while (!inFlight_.empty() && inFlight_.front().deadline <= now) {
+      const InFlight entry = inFlight_.front();
+      inFlight_.pop_front();
+      Slot& slot = (*slots_)[entry.sequence];
+      if (!slot.busy || slot.generation != entry.generation) continue;
+      Release(slot);
+      if (slot.target.attempt <= options_.retries) retries_.push_back(slot.target);
+    }
+  }
+
+  void DropFinishedFront() {
+    while (!inFlight_.empty()) {
+      const Slot& slot = (*slots_)[inFlight_.front().sequence];
+      if (slot.busy && slot.generation == inFlight_.front().generation) return;
+      inFlight_.pop_front();
+    }
+  }
+
+  void File(NumericAddress address, Outcome outcome, std::int32_t status, std::string text,
+            std::uint32_t micros) {
+    switch (outcome) {
+      case Outcome::Unit: ++result_.counts.units; break;
+      case Outcome::Host: ++result_.counts.hosts; break;
+      case Outcome::Error: ++result_.counts.errors; break;
+    }
+    result_.answered.push_back(AddressResult{address, outcome, status, std::move(text), micros});
+  }
+
+  void Finish(Clock::time_point now, bool final) {
+    SweepCounts& c = result_.counts;
+    c.silent = c.addresses - c.units - c.hosts - c.errors;
+    c.elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - start_);
+    if (final) {
+      std::sort(result_.answered.begin(), result_.answered.end(),
+                [](const AddressResult& a, const AddressResult& b) { return a.address < b.address; });
+    }
+  }
+
+  const std::vector<AddressRange>& ranges_;
+  EchoTransport& transport_;
+  const SweepOptions& options_;
+  std::unique_ptr<std::array<Slot, kSequences>> slots_;
+  std::size_t busy_ = 0;
+  std::size_t nextSequence_ = 0;
+  std::deque<InFlight> inFlight_;
+  std::deque<Target> retries_;
+  std::size_t rangeIndex_ = 0;
+  NumericAddress nextAddress_ = 0;
+  nanoseconds interval_{0};
+  Clock::time_point start_{};
+  Clock::time_point paceBase_{};
+  std::int64_t paced_ = 0;
+  Clock::time_point pauseUntil_{};
+  int noBufferTries_ = 0;
+  Clock::time_point lastProgress_{};
+  SweepResult result_;
+};
+
+}  // namespace
+
+SweepResult RunSweep(const std::vector<AddressRange>& merged, EchoTransport& transport,
+                     const SweepOptions& options) {
+  return SweepRun(merged, transport, options).Run();
+}
+
+}  // namespace zn7qx::scan

@@ -1,0 +1,66 @@
+#pragma once
+// The sweep: echo requests to every address of the ranges at a steady pace,
+// many in flight, each given its own time-out; replies matched to their
+// address by identifier and sequence and checked against the address probed.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/mdlConvertIPForms.h"
+#include "tools/zn7qx-scan/EchoTransport.h"
+#include "tools/zn7qx-scan/ScanRange.h"
+
+namespace zn7qx::scan {
+
+enum class Outcome : std::uint8_t { Unit, Host, Error };
+
+// One address that answered (Unit, Host) or drew an error. Silent addresses
+// have no entry.
+struct AddressResult {
+  NumericAddress address = 0;
+  Outcome outcome = Outcome::Host;
+  std::int32_t status = 0;  // 0 for replies, else an IP status code
+  std::string unitText;     // bytes as the unit sent them, cut as the window cuts
+  std::uint32_t roundTripMicros = 0;
+};
+
+struct SweepCounts {
+  std::int64_t addresses = 0;
+  std::int64_t sent = 0;       // requests, retries included
+  std::int64_t units = 0;
+  std::int64_t hosts = 0;
+  std::int64_t errors = 0;
+  std::int64_t silent = 0;     // filled at the end
+  std::int64_t ignored = 0;    // late, duplicate, foreign or mismatched events
+  std::chrono::microseconds elapsed{0};
+  bool interrupted = false;
+};
+
+struct SweepOptions {
+  double rate = 10000;  // requests per second
+  std::chrono::microseconds timeout{300000};
+  int retries = 0;
+  // Called about ten times a second while the sweep runs, and once at the end.
+  std::function<void(const SweepCounts&)> progress;
+  // Set (from a signal handler, say) to end the sweep early.
+  const std::atomic<bool>* stop = nullptr;
+};
+
+struct SweepResult {
+  std::vector<AddressResult> answered;  // in address order
+  SweepCounts counts;
+};
+
+// The unit's text when the reply data is a unit's answer, judged exactly as
+// the window judges the probe's reply record (whose data area holds 250
+// bytes).
+std::optional<std::string> UnitTextOfReplyData(std::string_view data);
+
+SweepResult RunSweep(const std::vector<AddressRange>& merged, EchoTransport& transport,
+                     const SweepOptions& options);
+
+}  // namespace zn7qx::scan
