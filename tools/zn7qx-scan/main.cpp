@@ -93,8 +93,9 @@ std::string Footer() {
          "PRIVILEGES\n"
          "  No root needed where the kernel allows ICMP datagram (\"ping\") sockets to the\n"
          "  user's group: net.ipv4.ping_group_range, as on most desktops. Otherwise give\n"
-         "  the program CAP_NET_RAW (sudo setcap cap_net_raw+ep zn7qx-scan) or run it as\n"
-         "  root; it keeps only that capability, and only when it needs it.\n"
+         "  the program CAP_NET_RAW: sudo setcap cap_net_raw+ep \"$(command -v zn7qx-scan)\".\n"
+         "  It keeps only that capability, and only when the ping socket is not allowed.\n"
+         "  There is no need to run it as root.\n"
          "\n"
          "EXAMPLES\n"
          "  zn7qx-scan                              the local subnet\n"
@@ -124,18 +125,22 @@ int main(int argc, char** argv) {
   bool all = false, csv = false, json = false, quiet = false;
 
   app.add_option("RANGE", rangeArguments, "Addresses to sweep (see RANGES); default: the local subnet");
-  app.add_option("-r,--rate", rate, "Requests per second, at a steady pace")
+  app.add_option("-r,--rate", rate, "Requests per second, at a steady pace (1 to " + std::to_string(static_cast<int>(kRateCeiling)) + ")")
       ->default_val(kDefaultRate)
-      ->check(CLI::Range(1.0, kRateCeiling));
-  app.add_option("-t,--timeout", timeoutMs, "Milliseconds to wait for each address, from its own request")
+      ->type_name("N")
+      ->check(CLI::Range(1.0, kRateCeiling).description(""));
+  app.add_option("-t,--timeout", timeoutMs, "Milliseconds to wait for each address, from its own request (1 to 60000)")
       ->default_val(PingTimeoutMs)
-      ->check(CLI::Range(1, 60000));
-  app.add_option("--retries", retries, "Requests sent again to addresses that timed out")
+      ->type_name("MS")
+      ->check(CLI::Range(1, 60000).description(""));
+  app.add_option("--retries", retries, "Requests sent again to addresses that timed out (0 to 10)")
       ->default_val(0)
-      ->check(CLI::Range(0, 10));
-  app.add_option("--max-addresses", maxAddresses, "Refuse to sweep more addresses than this")
+      ->type_name("N")
+      ->check(CLI::Range(0, 10).description(""));
+  app.add_option("--max-addresses", maxAddresses, "Refuse to sweep more addresses than this (up to " + std::to_string(kMaxAddressesCeiling) + ")")
       ->default_val(kDefaultMaxAddresses)
-      ->check(CLI::Range(std::int64_t{1}, kMaxAddressesCeiling));
+      ->type_name("N")
+      ->check(CLI::Range(std::int64_t{1}, kMaxAddressesCeiling).description(""));
   app.add_flag("-a,--all", all, "Also list other answering hosts and errors");
   auto* csvFlag = app.add_flag("--csv", csv, "Write CSV (with a header line)");
   app.add_flag("--json", json, "Write one JSON document")->excludes(csvFlag);
