@@ -10,7 +10,7 @@
 #include <limits>
 
 #ifndef ZN7QX_MAKER_WEB
-#define ZN7QX_MAKER_WEB "www.morvalent.example"
+#define ZN7QX_MAKER_WEB "morvalent.example"
 #endif
 #ifndef ZN7QX_MAKER_PHONE
 #define ZN7QX_MAKER_PHONE "Support: +1 555 0100"

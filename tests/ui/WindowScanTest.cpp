@@ -2,6 +2,7 @@
 // the message boxes, opening and closing.
 
 #include <QMessageBox>
+#include <algorithm>
 #include <QPushButton>
 #include <QTimer>
 
@@ -78,6 +79,29 @@ TEST_F(WindowTest, TicksArriveAboutEveryHundredMilliseconds) {
   // Loose bounds: this only shows the element is the 100 ms one and not a busy loop.
   EXPECT_GE(net.pinged.size(), 4u);
   EXPECT_LE(net.pinged.size(), 11u);
+}
+
+TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
+  ScanSeams seams = net.Seams();
+  auto ping = seams.ping;
+  int depth = 0, deepest = 0, probes = 0;
+  seams.ping = [&](const std::string& address, ICMP_ECHO_REPLY& reply) {
+    ++probes;
+    deepest = std::max(deepest, ++depth);
+    QTest::qWait(250);  // timer events fall due meanwhile and are delivered here
+    --depth;
+    return ping(address, reply);
+  };
+  window = std::make_unique<frmMain>(seams);
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  window->txtIpAddrStart->setText("198.18.0.1");
+  window->txtIpAddrEnd->setText("198.18.0.3");
+  QTest::keyClick(window->txtIpAddrStart, Qt::Key_Return);
+  ASSERT_TRUE(WaitFor([&] { return Text(window->lblStatus).rfind("Completed", 0) == 0; }));
+  EXPECT_EQ(probes, 3);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(net.pinged, (std::vector<std::string>{"198.18.0.1", "198.18.0.2", "198.18.0.3"}));
 }
 
 TEST_F(WindowTest, RangeErrorsAreCriticalBoxes) {
