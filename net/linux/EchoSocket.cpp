@@ -122,10 +122,17 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   sockaddr_in dest{};
   dest.sin_family = AF_INET;
   dest.sin_addr.s_addr = destNetworkOrder;
-  ssize_t sent;
-  do {
-    sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
-  } while (sent < 0 && errno == EINTR);
+  ssize_t sent = -1;
+  // An ICMP error for an earlier request leaves a pending socket error that
+  // fails the next send with that request's errno (and is cleared by it).
+  // The error itself stays on the error queue for ReceiveOne, so a failed
+  // send is tried once more: a failure of this send fails again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    do {
+      sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+    } while (sent < 0 && errno == EINTR);
+    if (sent >= 0 || kind_ != SocketKind::Datagram) break;
+  }
   if (sent < 0) return StatusFromErrno(errno);
   if (static_cast<std::size_t>(sent) != packet.size()) return IP_GENERAL_FAILURE;
   return IP_SUCCESS;

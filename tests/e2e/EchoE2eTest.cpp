@@ -52,6 +52,11 @@ std::uint32_t Net(const char* dotted) { return static_cast<std::uint32_t>(Dotted
 // Room for opening and closing the socket around the 300 ms wait, on a busy
 // two-core machine.
 constexpr milliseconds Slack{60};
+
+void QuietWait(milliseconds span) {
+  const auto until = Clock::now() + span;
+  while (Clock::now() < until) poll(nullptr, 0, 5);
+}
 constexpr milliseconds Deadline = milliseconds(PingTimeoutMs) + Slack;
 
 class EchoE2e : public ::testing::Test {
@@ -267,6 +272,32 @@ TEST_F(EchoE2e, OneSocketWithManyProbesInFlight) {
   }
   EXPECT_EQ(replies, (std::vector<int>{1, 1, 0, 0, 3}));
   EXPECT_EQ(errors, (std::vector<int>{0, 0, 1, 0, 0}));
+}
+
+// An ICMP error for one request must neither fail the next send on the same
+// socket nor get lost.
+TEST_F(EchoE2e, ErrorForOneRequestDoesNotFailTheNextSend) {
+  auto socket = linuxnet::EchoSocket::Open();
+  ASSERT_TRUE(socket);
+  const std::span<const unsigned char> payload(reinterpret_cast<const unsigned char*>(ProbePayload.data()),
+                                               ProbePayload.size());
+  ASSERT_EQ(socket.Send(Net("198.18.0.32"), 2, payload), 0);
+  QuietWait(milliseconds(100));  // its error is pending now
+  EXPECT_EQ(socket.Send(Net("198.18.0.10"), 3, payload), 0);
+  bool error2 = false, reply3 = false;
+  const auto deadline = Clock::now() + milliseconds(300);
+  while (Clock::now() < deadline && !(error2 && reply3)) {
+    pollfd watch{socket.fd(), POLLIN, 0};
+    poll(&watch, 1, 10);
+    while (auto event = socket.ReceiveOne()) {
+      error2 = error2 || (event->sequence == 2 && event->kind == linuxnet::EchoEvent::Kind::Error &&
+                          event->status == IP_DEST_HOST_UNREACHABLE && event->peer == Net("198.18.0.32"));
+      reply3 = reply3 || (event->sequence == 3 && event->kind == linuxnet::EchoEvent::Kind::Reply &&
+                          event->peer == Net("198.18.0.10"));
+    }
+  }
+  EXPECT_TRUE(error2);
+  EXPECT_TRUE(reply3);
 }
 
 TEST_F(EchoE2e, EchoIsPermittedHere) { EXPECT_TRUE(EchoPermitted()); }
