@@ -1,0 +1,164 @@
+// The scan pace of the real window over the real probe, inside the simulated
+// network of bench-network.json: one scan of answering addresses (ideal
+// N x 100 ms, the timer's pace) and one of silent ones (ideal N x 300 ms, the
+// probe's time-out). Prints measured against ideal, and what a probe costs.
+// Run it through run.sh, which builds the isolated network around it.
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "tests/support/IsolationCheck.h"
+#include "ui/AppInfo.h"
+#include "ui/ScanSeams.h"
+#include "ui/frmMain.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// bench-network.json: units at .2-.61, ordinary hosts at .62-.121, the rest silent.
+constexpr int kFirstAnswering = 2;
+constexpr int kUnitCount = 60;
+constexpr int kAnsweringCount = 120;
+constexpr int kFirstSilent = 130;
+constexpr int kSilentCount = 125;
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long PeakKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+struct ProbeCost {
+  int probes = 0;
+  double cpuSeconds = 0;
+};
+
+struct Phase {
+  const char* name;
+  int first, count, idealMsPerAddress, expectedUnits, expectedOthers;
+};
+
+std::string Address(int last) { return "198.18.0." + std::to_string(last); }
+
+bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
+  window.txtIpAddrStart->setText(QString::fromStdString(Address(phase.first)));
+  window.txtIpAddrEnd->setText(QString::fromStdString(Address(phase.first + phase.count - 1)));
+  const ProbeCost before = cost;
+  const double cpuBefore = ThreadCpuSeconds();
+  const long rssBefore = ResidentKiB();
+  const double ideal = phase.count * phase.idealMsPerAddress / 1000.0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(ideal * 3000) + 5000);
+
+  const auto start = Clock::now();
+  window.cmdBeginScan->click();
+  while (!window.lblStatus->text().startsWith(QStringLiteral("Completed scanning.")) && Clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  const double measured = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu = ThreadCpuSeconds() - cpuBefore;
+  const long rssAfter = ResidentKiB();
+
+  const int probes = cost.probes - before.probes;
+  const int units = phase.expectedUnits == 0 && window.lstIpZN7QX->count() == 1 &&
+                            window.lstIpZN7QX->item(0)->text() == QStringLiteral("No units found.")
+                        ? 0
+                        : window.lstIpZN7QX->count();
+  const int others = window.lstIpOther->count();
+  std::printf("%-9s %3d addresses: measured %7.3f s, ideal %7.3f s (N x %d ms), measured/ideal %.3f\n", phase.name,
+              phase.count, measured, ideal, phase.idealMsPerAddress, measured / ideal);
+  if (probes > 0) {
+    std::printf("%-9s per probe: %.1f us CPU in Ping, %.1f us CPU per tick in all, RSS %+ld KiB over the scan\n", "",
+                (cost.cpuSeconds - before.cpuSeconds) / probes * 1e6, cpu / probes * 1e6, rssAfter - rssBefore);
+  }
+  const bool ok = probes == phase.count && units == phase.expectedUnits && others == phase.expectedOthers;
+  if (!ok) {
+    std::fprintf(stderr, "bench-window: %s scan probed %d (expected %d), found %d units (expected %d), %d others (expected %d): %s\n",
+                 phase.name, probes, phase.count, units, phase.expectedUnits, others, phase.expectedOthers,
+                 window.lblStatus->text().toStdString().c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("bench-window"));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Scan pace of the real window in the simulated network"));
+  parser.addHelpOption();
+  const QCommandLineOption answeringOption(QStringLiteral("answering"),
+                                           QStringLiteral("answering addresses to scan (1-120, default 60)"),
+                                           QStringLiteral("N"), QStringLiteral("60"));
+  const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                        QStringLiteral("silent addresses to scan (1-125, default 20)"),
+                                        QStringLiteral("N"), QStringLiteral("20"));
+  parser.addOption(answeringOption);
+  parser.addOption(silentOption);
+  parser.process(app);
+  bool okAnswering = false, okSilent = false;
+  const int answering = parser.value(answeringOption).toInt(&okAnswering);
+  const int silent = parser.value(silentOption).toInt(&okSilent);
+  if (!okAnswering || !okSilent || answering < 1 || answering > kAnsweringCount || silent < 1 ||
+      silent > kSilentCount) {
+    std::fprintf(stderr, "bench-window: --answering takes 1 to %d, --silent 1 to %d\n", kAnsweringCount,
+                 kSilentCount);
+    return 2;
+  }
+
+  zn7qx::testsupport::ExitUnlessIsolated("bench-window");
+  if (!zn7qx::EchoPermitted()) {
+    std::fprintf(stderr, "bench-window: ICMP echo is not permitted here; nothing to measure\n%s\n",
+                 std::string(zn7qx::EchoPermissionAdvice()).c_str());
+    return 77;
+  }
+
+  ProbeCost cost;
+  zn7qx::ScanSeams seams = zn7qx::RealSeams();
+  auto ping = seams.ping;
+  seams.ping = [&cost, ping](const std::string& address, zn7qx::ICMP_ECHO_REPLY& reply) {
+    const double before = ThreadCpuSeconds();
+    const std::int32_t status = ping(address, reply);
+    cost.cpuSeconds += ThreadCpuSeconds() - before;
+    ++cost.probes;
+    return status;
+  };
+  zn7qx::frmMain window(std::move(seams));
+  window.SetMessagePresenter([](QWidget*, const zn7qx::MessageBoxRequest& request) {
+    std::fprintf(stderr, "bench-window: message box \"%s\": %s\n", request.title.c_str(), request.text.c_str());
+  });
+  window.show();
+
+  const int units = answering < kUnitCount ? answering : kUnitCount;
+  const Phase phases[] = {
+      {"answering", kFirstAnswering, answering, 100, units, answering - units},
+      {"silent", kFirstSilent, silent, zn7qx::PingTimeoutMs, 0, 0},
+  };
+  bool ok = true;
+  for (const Phase& phase : phases) ok = RunPhase(window, phase, cost) && ok;
+  std::printf("memory: peak RSS %ld KiB after %d probes\n", PeakKiB(), cost.probes);
+  window.close();
+  return ok ? 0 : 1;
+}
