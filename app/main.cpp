@@ -4,11 +4,14 @@
 #include <QIcon>
 #include <QString>
 
+#include "net/linux/Privilege.h"
 #include "ui/AppInfo.h"
 #include "ui/ScanSeams.h"
 #include "ui/frmMain.h"
 
 int main(int argc, char** argv) {
+  // Before Qt starts any thread: capabilities belong to the calling thread.
+  zn7qx::linuxnet::EnforceLeastPrivilege("zn7qx-finder");
   QApplication app(argc, argv);
   QApplication::setApplicationName(
       QString::fromUtf8(zn7qx::kApplicationName.data(), static_cast<qsizetype>(zn7qx::kApplicationName.size())));
