@@ -66,6 +66,18 @@ TEST(Sweep, PacesRequestsAtTheRateAndTimesEachOutFromItsOwnSend) {
   EXPECT_EQ(r.counts.elapsed, 190ms + 250ms);
 }
 
+TEST(Sweep, SendsTheBurstAtOnceAndThenKeepsThePace) {
+  ScriptedTransport net;
+  SweepOptions o = Options(1000);
+  o.burst = 4;
+  const SweepResult r = RunSweep(Range("198.18.0.1", "198.18.0.10"), net, o);
+  ASSERT_EQ(net.sent.size(), 10u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(net.sent[i].at, net.start()) << i;
+  // Then one per millisecond, as if the burst had been paced from the start.
+  for (std::size_t i = 4; i < 10; ++i) EXPECT_EQ(net.sent[i].at - net.start(), 1ms * (i - 3)) << i;
+  EXPECT_EQ(r.counts.elapsed, 6ms + 300ms);
+}
+
 TEST(Sweep, EndsOneTimeOutAfterTheLastRequestWhenSomeStaySilent) {
   ScriptedTransport net;
   net.scripts[Net("198.18.0.1")] = AnswerAsHost();

@@ -22,7 +22,7 @@ using std::chrono::nanoseconds;
 
 constexpr std::size_t kSequences = 65536;
 // Sends in one go when the pace has fallen behind (a late wake-up).
-constexpr int kBurst = 64;
+constexpr int kSendsPerRound = 64;
 // Further behind than this (a long stall), the pace starts afresh instead of
 // catching up; short stalls on a busy machine are made up in bursts.
 constexpr nanoseconds kMaxLag = std::chrono::milliseconds(100);
@@ -63,6 +63,7 @@ class SweepRun {
     interval_ = nanoseconds(static_cast<std::int64_t>(1e9 / rate));
     if (interval_.count() < 1) interval_ = nanoseconds(1);
     if (!ranges_.empty()) nextAddress_ = ranges_.front().first;
+    burst_ = std::max<std::int64_t>(options.burst, 1);
   }
 
   SweepResult Run() {
@@ -100,7 +101,10 @@ class SweepRun {
  private:
   bool HaveWork() const { return !retries_.empty() || rangeIndex_ < ranges_.size(); }
 
-  Clock::time_point NextSendTime() const { return paceBase_ + interval_ * paced_; }
+  // Request k (from 0) is due at k - burst + 1 intervals after the start.
+  Clock::time_point NextSendTime() const {
+    return paceBase_ + interval_ * std::max<std::int64_t>(paced_ - burst_ + 1, 0);
+  }
 
   Target TakeTarget() {
     if (!retries_.empty()) {
@@ -133,9 +137,9 @@ class SweepRun {
     if (now < pauseUntil_) return;
     if (now - NextSendTime() > kMaxLag) {
       paceBase_ = now;
-      paced_ = 0;
+      paced_ = burst_ - 1;  // the burst was the start's, not a stall's
     }
-    for (int burst = 0; burst < kBurst && HaveWork() && now >= NextSendTime(); ++burst) {
+    for (int burst = 0; burst < kSendsPerRound && HaveWork() && now >= NextSendTime(); ++burst) {
       const auto sequence = FreeSequence();
       if (!sequence) return;
       const Target target = TakeTarget();
@@ -265,6 +269,7 @@ class SweepRun {
   Clock::time_point start_{};
   Clock::time_point paceBase_{};
   std::int64_t paced_ = 0;
+  std::int64_t burst_ = 1;
   Clock::time_point pauseUntil_{};
   int noBufferTries_ = 0;
   Clock::time_point lastProgress_{};

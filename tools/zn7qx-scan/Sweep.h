@@ -42,6 +42,9 @@ struct SweepCounts {
 
 struct SweepOptions {
   double rate = 10000;  // requests per second
+  // Requests that may go out at once at the start before the pace applies
+  // (a token bucket of this depth, full at the start); 1 = paced throughout.
+  std::int64_t burst = 1;
   std::chrono::microseconds timeout{300000};
   int retries = 0;
   // Called about ten times a second while the sweep runs, and once at the end.
