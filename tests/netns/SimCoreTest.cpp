@@ -276,9 +276,8 @@ TEST(SimFlood, MakesEveryKindAndNeverAValidReplyToTheCurrentRequest) {
     ASSERT_GE(p->bytes.size(), 20u);
     EXPECT_EQ(Be16(p->bytes, 2), p->bytes.size());
     auto icmp = IcmpOf(*p);
-    if (!icmp.empty()) {
-      types.insert(icmp[0]);
-    }
+    ASSERT_GE(icmp.size(), 8u) << "shorter ICMP never reaches a socket on Linux";
+    types.insert(icmp[0]);
     const bool validReplyToCurrent = icmp.size() >= 8 && icmp[0] == 0 && icmp[1] == 0 &&
                                      InternetChecksum(icmp) == 0 && Be16(p->bytes, 24) == 0x4242 &&
                                      Be16(p->bytes, 26) == 100 && p->bytes[15] == 10;

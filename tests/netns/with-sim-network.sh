@@ -177,7 +177,7 @@ setsys net/ipv6/conf/default/disable_ipv6 1 || true
 setsys net/ipv4/icmp_echo_ignore_all 1 || fail "cannot turn off the kernel's echo replies in the network namespace"
 
 # The probe namespace: held by a sleeping process, which it dies with.
-unshare --net -- sleep "$max_seconds" &
+unshare --net -- sleep "$(( max_seconds + 60 ))" &
 hold=$!
 for _ in $(seq 100); do
   [ "$(readlink "/proc/$hold/ns/net" 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
@@ -234,7 +234,7 @@ fi
 
 # --- the simulator ----------------------------------------------------------
 cmd_sim=("$ZN7QX_SIM" --ready-file "$tmp/ready" --exclude "$probe_ip" --router "$gateway"
-         --max-seconds "$max_seconds" ${sim_args[@]+"${sim_args[@]}"})
+         --max-seconds "$(( max_seconds + 30 ))" ${sim_args[@]+"${sim_args[@]}"})
 [ -n "$config" ] && cmd_sim+=(--config "$config")
 if [ -n "$sim_log" ]; then "${cmd_sim[@]}" >"$sim_log" 2>&1 & else "${cmd_sim[@]}" >&2 & fi
 simpid=$!

@@ -91,16 +91,16 @@ std::optional<OutPacket> FloodMaker::Next(Clock::time_point now) {
     case FloodKind::Truncated: {
       from = latest->destination;
       icmp = EchoMessage(IcmpEchoReply, latest->identifier, latest->sequence, Bytes(FakeUnit));
-      // Either inside the header, or inside the data with the old checksum.
-      std::size_t keep = (rng_() & 1) ? std::uniform_int_distribution<std::size_t>(0, 7)(rng_)
-                                      : std::uniform_int_distribution<std::size_t>(8, icmp.size() - 1)(rng_);
-      icmp.resize(keep);
+      // Cut inside the data, keeping the whole message's checksum. Linux
+      // drops ICMP shorter than its 8-byte header before any socket sees
+      // it, so cuts inside the header would never reach the prober.
+      icmp.resize(std::uniform_int_distribution<std::size_t>(8, icmp.size() - 1)(rng_));
       break;
     }
     case FloodKind::Malformed: {
       static constexpr std::uint8_t types[] = {0, 1, 2, 7, 9, 10, 13, 14, 15, 16, 17, 18, 30, 37, 42, 43, 200, 255};
-      icmp = Garbage(96);
-      if (icmp.size() < 2) break;
+      icmp = Garbage(88);
+      icmp.resize(icmp.size() + 8);  // at least a header, or nobody would see it
       icmp[0] = types[std::uniform_int_distribution<std::size_t>(0, std::size(types) - 1)(rng_)];
       if (icmp[0] == IcmpEchoReply) icmp[1] = static_cast<std::uint8_t>(1 + rng_() % 255);  // code != 0
       if (rng_() & 1) SetChecksum(icmp);

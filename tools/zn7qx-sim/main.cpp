@@ -37,7 +37,8 @@ Configuration (JSON):
   Any answering entry also takes: delay_ms, count, interval_ms, source (answer
   from another address), ttl, bad_checksum, wrong_identifier, wrong_sequence
   (true, or an offset), truncate_to (ICMP message bytes, header included; the
-  checksum covers what is left unless bad_checksum). Errors take from (the
+  checksum covers what is left unless bad_checksum; Linux drops anything under
+  8 bytes before a socket sees it). Errors take from (the
   sending router; default: "router", else the target), error_word,
   quote_bytes (default 8).
   flood: count (required, at most 10000000), rate (per second, at most
