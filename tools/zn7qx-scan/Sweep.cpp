@@ -1,9 +1,7 @@
 #include "tools/zn7qx-scan/Sweep.h"
 
 #include <algorithm>
-#include <array>
 #include <deque>
-#include <memory>
 
 #include "net/ICMPPing.h"
 #include "net/UnitReply.h"
@@ -57,7 +55,7 @@ class SweepRun {
   SweepRun(const std::vector<AddressRange>& merged, EchoTransport& transport,
            const SweepOptions& options)
       : ranges_(merged), transport_(transport), options_(options),
-        slots_(std::make_unique<std::array<Slot, kSequences>>()) {
+        slots_(64) {
     result_.counts.addresses = CountAddresses(merged);
     const double rate = std::clamp(options.rate, 1.0, 1e9);
     interval_ = nanoseconds(static_cast<std::int64_t>(1e9 / rate));
@@ -127,7 +125,12 @@ class SweepRun {
   // reuse comes as late as possible.
   std::optional<std::uint16_t> FreeSequence() {
     if (busy_ >= kSequences) return std::nullopt;
-    while ((*slots_)[nextSequence_].busy) nextSequence_ = (nextSequence_ + 1) % kSequences;
+    while (nextSequence_ < slots_.size() && slots_[nextSequence_].busy)
+      nextSequence_ = (nextSequence_ + 1) % kSequences;
+    // The table grows as sequences are first used, so that a small sweep
+    // does not clear memory for 65536 of them.
+    if (nextSequence_ >= slots_.size())
+      slots_.resize(std::min(kSequences, std::max(nextSequence_ + 1, slots_.size() * 2)));
     const auto s = static_cast<std::uint16_t>(nextSequence_);
     nextSequence_ = (nextSequence_ + 1) % kSequences;
     return s;
@@ -159,7 +162,7 @@ class SweepRun {
         continue;
       }
       ++result_.counts.sent;
-      Slot& slot = (*slots_)[*sequence];
+      Slot& slot = slots_[*sequence];
       slot.target = Target{target.address, static_cast<std::uint8_t>(target.attempt + 1)};
       slot.dest = dest;
       slot.sent = transport_.Now();
@@ -181,14 +184,15 @@ class SweepRun {
   }
 
   void Handle(const linuxnet::EchoEvent& event) {
-    Slot& slot = (*slots_)[event.sequence];
     // Another program's identifier, a sequence with nothing in flight (a
     // late or repeated answer), or an answer from or about another address
     // than the one this sequence went to: not ours to take.
-    if (event.identifier != transport_.Identifier() || !slot.busy || event.peer != slot.dest) {
+    if (event.identifier != transport_.Identifier() || event.sequence >= slots_.size() ||
+        !slots_[event.sequence].busy || event.peer != slots_[event.sequence].dest) {
       ++result_.counts.ignored;
       return;
     }
+    Slot& slot = slots_[event.sequence];
     const Clock::time_point received =
         event.received == Clock::time_point{} ? transport_.Now() : event.received;
     if (received > slot.sent + options_.timeout) {
@@ -220,7 +224,7 @@ class SweepRun {
     while (!inFlight_.empty() && inFlight_.front().deadline <= now) {
       const InFlight entry = inFlight_.front();
       inFlight_.pop_front();
-      Slot& slot = (*slots_)[entry.sequence];
+      Slot& slot = slots_[entry.sequence];
       if (!slot.busy || slot.generation != entry.generation) continue;
       Release(slot);
       if (slot.target.attempt <= options_.retries) retries_.push_back(slot.target);
@@ -229,7 +233,7 @@ class SweepRun {
 
   void DropFinishedFront() {
     while (!inFlight_.empty()) {
-      const Slot& slot = (*slots_)[inFlight_.front().sequence];
+      const Slot& slot = slots_[inFlight_.front().sequence];
       if (slot.busy && slot.generation == inFlight_.front().generation) return;
       inFlight_.pop_front();
     }
@@ -258,7 +262,7 @@ class SweepRun {
   const std::vector<AddressRange>& ranges_;
   EchoTransport& transport_;
   const SweepOptions& options_;
-  std::unique_ptr<std::array<Slot, kSequences>> slots_;
+  std::vector<Slot> slots_;  // by sequence
   std::size_t busy_ = 0;
   std::size_t nextSequence_ = 0;
   std::deque<InFlight> inFlight_;
