@@ -45,8 +45,11 @@ class WindowTest : public ::testing::Test {
           });
     }
     window->show();
-    QApplication::setActiveWindow(window.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    // A bare X server without a window manager may never hand out activation.
+    if (!QTest::qWaitForWindowActive(window.get(), 1000)) QApplication::setActiveWindow(window.get());
+    ASSERT_EQ(QApplication::activeWindow(), window.get());
   }
 
   QWidget* Focused() const { return QApplication::focusWidget(); }

@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(QStringLiteral("Scan pace of the real window in the simulated network"));
   parser.addHelpOption();
   const QCommandLineOption answeringOption(QStringLiteral("answering"),
-                                           QStringLiteral("answering addresses to scan (1-120, default 60)"),
-                                           QStringLiteral("N"), QStringLiteral("60"));
+                                           QStringLiteral("answering addresses to scan (1-120, default 100)"),
+                                           QStringLiteral("N"), QStringLiteral("100"));
   const QCommandLineOption silentOption(QStringLiteral("silent"),
                                         QStringLiteral("silent addresses to scan (1-125, default 20)"),
                                         QStringLiteral("N"), QStringLiteral("20"));
