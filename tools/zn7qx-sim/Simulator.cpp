@@ -5,6 +5,7 @@
 #include <netinet/ip.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -329,7 +330,12 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
   sender.Flush();
 
   const double ran = std::chrono::duration<double>(Clock::now() - started).count();
-  out << "zn7qx-sim: stopped (" << stopReason << ") after " << std::round(ran * 10) / 10 << " s";
+  rusage use{};
+  getrusage(RUSAGE_SELF, &use);
+  const double cpu = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                     static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+  out << "zn7qx-sim: stopped (" << stopReason << ") after " << std::round(ran * 10) / 10 << " s, "
+      << std::round(cpu * 100) / 100 << " s CPU, peak memory " << use.ru_maxrss / 1024 << " MiB";
   if (!pending.empty()) out << ", " << pending.size() << " delayed answers not sent";
   out << "\n";
   counters.Print(out);
