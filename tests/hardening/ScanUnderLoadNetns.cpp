@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -31,7 +32,8 @@
 #define ZN7QX_HAVE_ASAN 1
 #endif
 #ifdef ZN7QX_HAVE_ASAN
-#include <sanitizer/allocator_interface.h>
+// Declared here: GCC's runtime has it, but only clang ships the header.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
