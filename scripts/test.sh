@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 ZN7QX_WITH_TEST_TOOLS=1 scripts/install-deps.sh
 dir=build sanitize=OFF
 if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then dir=build-asan sanitize=ON; fi
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE="$sanitize" \
+  -DZN7QX_BUILD_GUI=ON -DZN7QX_BUILD_TESTS=ON -DZN7QX_FUZZ=OFF >/dev/null
 cmake --build "$dir"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
