@@ -17,38 +17,12 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "net/mdlConvertIPForms.h"
+#include "tests/support/FakeView.h"
 #include "ui/ScanController.h"
 
 namespace {
 
-class Lines : public zn7qx::TextList {
- public:
-  void Append(const std::string& text) override { items.push_back(text); }
-  std::string Item(int index) const override { return items.at(static_cast<std::size_t>(index)); }
-  void Remove(int index) override { items.erase(items.begin() + index); }
-  int Count() const override { return static_cast<int>(items.size()); }
-  void Clear() override { items.clear(); }
-  std::vector<std::string> items;
-};
-
-class View : public zn7qx::ScanView {
- public:
-  std::string StartText() const override { return start; }
-  void SetStartText(const std::string& text) override { start = text; }
-  std::string EndText() const override { return end; }
-  void SetEndText(const std::string& text) override { end = text; }
-  zn7qx::TextList& Queue() override { return queue; }
-  zn7qx::TextList& Units() override { return units; }
-  zn7qx::TextList& Others() override { return others; }
-  void SetStatusText(const std::string& text) override { status = text; }
-  void SetLastErrorText(const std::string& text) override { lastError = text; }
-  void ShowMessage(const zn7qx::MessageBoxRequest& request) override { messages.push_back(request); }
-  void SetTimerEnabled(int) override {}
-
-  std::string start, end, status, lastError;
-  Lines queue, units, others;
-  std::vector<zn7qx::MessageBoxRequest> messages;
-};
+using View = zn7qx::testsupport::FakeView;
 
 [[noreturn]] void NoNetwork() {
   std::fprintf(stderr, "BeginScan reached a network seam\n");

@@ -11,20 +11,20 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "net/ICMPPing.h"
-#include "tests/hardening/PlainView.h"
+#include "tests/support/FakeView.h"
 #include "tests/support/Isolation.h"
+#include "tests/support/LinkCounters.h"
 #include "tests/support/ProcessFigures.h"
 #include "ui/ScanController.h"
 #include "ui/ScanSeams.h"
 
 namespace {
 
-using zn7qx::hardening::PlainView;
+using zn7qx::testsupport::FakeView;
 using Clock = std::chrono::steady_clock;
 
 // Scheduling on a busy two-core machine, not the probe: the probe's own
@@ -54,28 +54,16 @@ struct RecordingSeams {
 };
 
 // Drives the ticks back to back; the 100 ms pace of the timer adds nothing here.
-void Scan(zn7qx::ScanController& controller, PlainView& view) {
+void Scan(zn7qx::ScanController& controller, FakeView& view) {
   controller.BeginScan();
   ASSERT_TRUE(view.messages.empty()) << view.messages.front().text;
   for (int guard = 0; view.queue.Count() > 0 && guard < 10000; ++guard) controller.PingTick(0);
   ASSERT_EQ(view.queue.Count(), 0);
 }
 
-// This namespace's own counters (sysfs may still show another namespace's).
 std::uint64_t ReceivedPackets() {
-  const char* link = std::getenv("ZN7QX_PROBE_IF");
-  if (link == nullptr) return 0;
-  std::ifstream dev("/proc/self/net/dev");
-  std::string line;
-  const std::string name = std::string(link) + ":";
-  while (std::getline(dev, line)) {
-    std::istringstream fields(line);
-    std::string first;
-    std::uint64_t bytes = 0, packets = 0;
-    fields >> first;
-    if (first == name && fields >> bytes >> packets) return packets;
-  }
-  return 0;
+  const auto c = zn7qx::testsupport::ProbeLinkCounters();
+  return c ? c->packets : 0;
 }
 
 using zn7qx::testsupport::LiveHeapBytes;
@@ -95,7 +83,7 @@ class ScanUnderLoad : public ::testing::Test {
 // compares the written results as well.
 TEST_F(ScanUnderLoad, FloodChangesNothingAndEveryProbeKeepsItsDeadline) {
   RecordingSeams recorder;
-  PlainView view;
+  FakeView view;
   zn7qx::ScanController controller(view, recorder.Make());
   view.start = "198.18.0.10";
   view.end = "198.18.0.32";
@@ -147,7 +135,7 @@ TEST_F(ScanUnderLoad, ManyScansInARowLeaveNoDescriptorsOrMemoryBehind) {
   const char* scansText = std::getenv("ZN7QX_LONG_RUN_SCANS");
   const int scans = scansText ? std::atoi(scansText) : 50;
   RecordingSeams recorder;
-  PlainView view;
+  FakeView view;
   zn7qx::ScanController controller(view, recorder.Make());
   controller.OnOpen();  // as the window does: start-up pair held for its life
   view.start = "198.18.0.10";

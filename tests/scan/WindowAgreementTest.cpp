@@ -9,6 +9,7 @@
 #include "net/EchoRecord.h"
 #include "net/ICMPPing.h"
 #include "tests/scan/ScriptedTransport.h"
+#include "tests/support/FakeView.h"
 #include "tools/zn7qx-scan/Sweep.h"
 #include "ui/ScanController.h"
 
@@ -16,33 +17,7 @@ namespace zn7qx::scan::test {
 namespace {
 
 using namespace std::string_literals;
-
-class ListOf final : public TextList {
- public:
-  void Append(const std::string& text) override { items.push_back(text); }
-  std::string Item(int index) const override { return items.at(static_cast<std::size_t>(index)); }
-  void Remove(int index) override { items.erase(items.begin() + index); }
-  int Count() const override { return static_cast<int>(items.size()); }
-  void Clear() override { items.clear(); }
-  std::vector<std::string> items;
-};
-
-class View final : public ScanView {
- public:
-  std::string StartText() const override { return start; }
-  void SetStartText(const std::string& text) override { start = text; }
-  std::string EndText() const override { return end; }
-  void SetEndText(const std::string& text) override { end = text; }
-  TextList& Queue() override { return queue; }
-  TextList& Units() override { return units; }
-  TextList& Others() override { return others; }
-  void SetStatusText(const std::string&) override {}
-  void SetLastErrorText(const std::string& text) override { lastError = text; }
-  void ShowMessage(const MessageBoxRequest&) override { ADD_FAILURE() << "unexpected message box"; }
-  void SetTimerEnabled(int) override {}
-  std::string start, end, lastError;
-  ListOf queue, units, others;
-};
+using testsupport::FakeView;
 
 // What comes back from one address: reply data, an error status, or nothing.
 struct Case {
@@ -89,7 +64,7 @@ linuxnet::EchoEvent EventFor(const Case& c, std::uint32_t dest, std::uint16_t id
 using Listing = std::map<std::string, std::string>;
 
 Listing WindowListing(const std::vector<Case>& cases) {
-  View view;
+  FakeView view;
   ScanSeams seams;
   seams.socketsInitialize = [] { return true; };
   seams.socketsCleanup = [] {};
@@ -128,6 +103,7 @@ Listing WindowListing(const std::vector<Case>& cases) {
       listing[address] = "error:" + view.lastError.substr(std::string("Last ping error: ").size());
     }
   }
+  EXPECT_TRUE(view.messages.empty()) << "unexpected message box: " << view.messages.front().text;
   return listing;
 }
 
@@ -180,7 +156,7 @@ TEST(WindowAndSweep, DefaultToTheSameRange) {
   } rows[] = {{"255.255.255.0", "192.168.1.37"}, {"255.255.254.0", "10.0.2.15"},
               {"255.255.255.255", "172.16.5.4"}, {"255.255.0.0", "198.19.7.1"}};
   for (const auto& row : rows) {
-    View view;
+    FakeView view;
     ScanSeams seams;
     seams.localSubnetMask = [&] { return NetworkToNumeric(DottedToNetwork(row.mask)); };
     seams.localIPAddress = [&] { return NetworkToNumeric(DottedToNetwork(row.address)); };

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/FakeView.h"
+#include "tests/support/FakeView.h"
 #include "tests/ui/ScriptedNetwork.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {
 namespace {
+
+using testsupport::FakeView;
 
 const std::string kStartError =
     "The format of the start address is incorrect.\r\nFormat should be like: 192.168.1.1\r\n"

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/FakeView.h"
+#include "tests/support/FakeView.h"
 #include "tests/ui/ScriptedNetwork.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {
 namespace {
+
+using testsupport::FakeView;
 
 using Items = std::vector<std::string>;
 

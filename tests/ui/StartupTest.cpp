@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/FakeView.h"
+#include "tests/support/FakeView.h"
 #include "tests/ui/ScriptedNetwork.h"
 #include "ui/AppInfo.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {
 namespace {
+
+using testsupport::FakeView;
 
 constexpr NumericAddress Quad(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return static_cast<NumericAddress>((a << 24) | (b << 16) | (c << 8) | d);

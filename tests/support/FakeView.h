@@ -1,5 +1,6 @@
 #pragma once
-// A ScanView over plain containers, recording what the controller showed.
+// A ScanView over plain containers, recording what the controller showed, so
+// the controller can be driven without a display.
 
 #include <stdexcept>
 #include <string>
@@ -7,7 +8,7 @@
 
 #include "ui/ScanView.h"
 
-namespace zn7qx::test {
+namespace zn7qx::testsupport {
 
 class FakeTextList final : public TextList {
  public:
@@ -53,4 +54,4 @@ class FakeView final : public ScanView {
   std::vector<int> timersEnabled;
 };
 
-}  // namespace zn7qx::test
+}  // namespace zn7qx::testsupport
