@@ -68,6 +68,28 @@ int OpenRaw(std::uint16_t& identifier) {
   return fd;
 }
 
+// One recvmsg into a buffer, with the sender's address and the control
+// messages beside it. Lives where it is made: the header points into it.
+struct Received {
+  sockaddr_in name{};
+  alignas(cmsghdr) unsigned char control[512];
+  iovec io{};
+  msghdr header{};
+
+  ssize_t From(int fd, std::vector<unsigned char>& buffer, int flags) {
+    io = {buffer.data(), buffer.size()};
+    header = {};
+    header.msg_name = &name;
+    header.msg_namelen = sizeof name;
+    header.msg_iov = &io;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    return recvmsg(fd, &header, flags);
+  }
+  bool HasName() const { return header.msg_namelen >= sizeof name && name.sin_family == AF_INET; }
+};
+
 }  // namespace
 
 EchoSocket::EchoSocket(int fd, SocketKind kind, std::uint16_t identifier)
@@ -139,24 +161,15 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
 }
 
 std::optional<EchoEvent> EchoSocket::ReadErrorQueue() {
-  sockaddr_in name{};
-  alignas(cmsghdr) unsigned char control[512];
-  iovec io{buffer_.data(), buffer_.size()};
-  msghdr message{};
-  message.msg_name = &name;
-  message.msg_namelen = sizeof name;
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t got = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  Received r;
+  const ssize_t got = r.From(fd_, buffer_, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (got < 0) return std::nullopt;
   const auto quoted = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&r.header); c != nullptr; c = CMSG_NXTHDR(&r.header, c)) {
     if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
     const std::size_t length = c->cmsg_len - CMSG_LEN(0);
     auto event = ParseErrorQueueMessage(std::span<const unsigned char>(CMSG_DATA(c), length), quoted,
-                                        message.msg_namelen >= sizeof name ? name.sin_addr.s_addr : 0);
+                                        r.header.msg_namelen >= sizeof r.name ? r.name.sin_addr.s_addr : 0);
     if (event) event->received = std::chrono::steady_clock::now();
     return event;
   }
@@ -165,31 +178,22 @@ std::optional<EchoEvent> EchoSocket::ReadErrorQueue() {
 
 std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
   empty = false;
-  sockaddr_in name{};
-  alignas(cmsghdr) unsigned char control[256];
-  iovec io{buffer_.data(), buffer_.size()};
-  msghdr message{};
-  message.msg_name = &name;
-  message.msg_namelen = sizeof name;
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t got = recvmsg(fd_, &message, MSG_DONTWAIT);
+  Received r;
+  const ssize_t got = r.From(fd_, buffer_, MSG_DONTWAIT);
   if (got < 0) {
     // EAGAIN: nothing waits. Any other error is a pending socket error that
     // the error queue also carries; reading it here cleared it.
     empty = errno == EAGAIN || errno == EWOULDBLOCK;
     return std::nullopt;
   }
-  if ((message.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
+  if ((r.header.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
   const auto bytes = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
   std::optional<EchoEvent> event;
   if (kind_ == SocketKind::Raw) {
     event = ParseRawPacket(bytes);
   } else {
     std::uint8_t ttl = 0, tos = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&r.header); c != nullptr; c = CMSG_NXTHDR(&r.header, c)) {
       if (c->cmsg_level != IPPROTO_IP) continue;
       if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
         int value;
@@ -199,8 +203,8 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
         tos = *CMSG_DATA(c);
       }
     }
-    if (message.msg_namelen < sizeof name || name.sin_family != AF_INET) return std::nullopt;
-    event = ParseDatagramReply(bytes, name.sin_addr.s_addr, ttl, tos);
+    if (!r.HasName()) return std::nullopt;
+    event = ParseDatagramReply(bytes, r.name.sin_addr.s_addr, ttl, tos);
   }
   if (event) event->received = std::chrono::steady_clock::now();
   return event;
