@@ -6,22 +6,20 @@
 // per rate inside the simulated network and prints the table.
 //   bench-flood --unit A --text T --silent A [--rounds N] [--offered N]
 
-#include <algorithm>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "net/ICMPPing.h"
 #include "net/UnitReply.h"
 #include "tests/support/IsolationCheck.h"
+#include "tests/support/LinkCounters.h"
 
 namespace {
 
@@ -29,23 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // Ping's own bookkeeping around its deadline, and a busy two-core machine.
 constexpr double kKeptSlackMs = 10;
-
-// This namespace's own counters for the probe's link.
-bool LinkCounters(std::uint64_t& packets, std::uint64_t& drops) {
-  const char* link = std::getenv("ZN7QX_PROBE_IF");
-  if (link == nullptr) return false;
-  std::ifstream dev("/proc/self/net/dev");
-  std::string line;
-  const std::string name = std::string(link) + ":";
-  while (std::getline(dev, line)) {
-    std::istringstream fields(line);
-    std::string first;
-    std::uint64_t bytes = 0, errs = 0;
-    fields >> first;
-    if (first == name && fields >> bytes >> packets >> errs >> drops) return true;
-  }
-  return false;
-}
 
 // CPU of this process, user and system (the kernel's receive work for our
 // socket is mostly counted here too).
@@ -105,8 +86,7 @@ int main(int argc, char** argv) {
   const Probe first = Timed(unit);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-  std::uint64_t packets0 = 0, drops0 = 0, packets1 = 0, drops1 = 0;
-  LinkCounters(packets0, drops0);
+  const auto before = zn7qx::testsupport::ProbeLinkCounters();
   const auto started = Clock::now();
   const double cpu0 = CpuSeconds();
   long unitsHeard = 0, silentRight = 0;
@@ -123,19 +103,24 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   const double cpu = CpuSeconds() - cpu0;
-  LinkCounters(packets1, drops1);
+  const auto after = zn7qx::testsupport::ProbeLinkCounters();
+  if (!before || !after) {
+    std::fprintf(stderr, "bench-flood: no counters for the probe link (ZN7QX_PROBE_IF)\n");
+    return 2;
+  }
+  const std::uint64_t packets = after->packets - before->packets, drops = after->drops - before->drops;
   zn7qx::SocketsCleanup();
 
-  const double arrived = static_cast<double>(packets1 - packets0) / seconds;
+  const double arrived = static_cast<double>(packets) / seconds;
   const double cpuShare = cpu / seconds;
-  const double usPerPacket = packets1 > packets0 ? cpu * 1e6 / static_cast<double>(packets1 - packets0) : 0;
+  const double usPerPacket = packets > 0 ? cpu * 1e6 / static_cast<double>(packets) : 0;
   const bool kept = unitsHeard == rounds && silentRight == rounds &&
                     slowest <= zn7qx::PingTimeoutMs + kKeptSlackMs && first.status == zn7qx::IP_SUCCESS;
   std::printf(
       "offered=%ld arrived_pps=%.0f units_heard=%ld/%ld silent_timed_out=%ld/%ld unit_ms=%.1f silent_ms=%.1f "
       "slowest_ms=%.1f link_drops=%llu cpu_share=%.2f cpu_us_per_packet=%.2f kept=%s\n",
       offered, arrived, unitsHeard, rounds, silentRight, rounds, unitTotal / static_cast<double>(rounds),
-      silentTotal / static_cast<double>(rounds), slowest, static_cast<unsigned long long>(drops1 - drops0), cpuShare, usPerPacket,
+      silentTotal / static_cast<double>(rounds), slowest, static_cast<unsigned long long>(drops), cpuShare, usPerPacket,
       kept ? "yes" : "no");
   return 0;
 }
