@@ -51,7 +51,7 @@ std::uint32_t Net(const char* dotted) { return static_cast<std::uint32_t>(Dotted
 
 // Room for opening and closing the socket around the 300 ms wait, on a busy
 // two-core machine.
-constexpr milliseconds Slack{60};
+constexpr milliseconds Slack{100};
 
 void QuietWait(milliseconds span) {
   const auto until = Clock::now() + span;
