@@ -326,14 +326,15 @@ TEST(SimFlood, StaleRepliesOnlyForRequestsOlderThanTheLimit) {
 TEST(SimNamespaceCheck, AcceptsOnlyLoopbackAndVethWithoutDefaultRoute) {
   const std::string header = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\tWindow\tIRTT\n";
   const std::string onLink = "zn7qx-net\t000012C6\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n";
-  const std::string deflt = "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+  // Scripted listings only: nothing here opens a socket or sends.
+  const std::string deflt = "uplink0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
   std::vector<LinkInfo> good = {{"lo", "", true}, {"zn7qx-net", "veth", false}};
   EXPECT_TRUE(IsolationProblems(good, header + onLink, "").empty());
-  auto withEth = good;
-  withEth.push_back({"eth0", "virtio_net", false});
-  auto p = IsolationProblems(withEth, header + onLink, "");
+  auto withNic = good;
+  withNic.push_back({"uplink0", "virtio_net", false});
+  auto p = IsolationProblems(withNic, header + onLink, "");
   ASSERT_EQ(p.size(), 1u);
-  EXPECT_NE(p[0].find("eth0"), std::string::npos);
+  EXPECT_NE(p[0].find("uplink0"), std::string::npos);
   EXPECT_EQ(IsolationProblems(good, header + deflt, "").size(), 1u);
   EXPECT_EQ(IsolationProblems({{"dummy0", "dummy", false}}, header, "").size(), 1u);
   const std::string v6default =
