@@ -26,6 +26,10 @@ expect "missing config" 2 h --config /nonexistent/config.json -- true
 h -- true >/dev/null 2>&1; st=$?
 if [ "$st" = 77 ]; then echo "SKIP: no namespaces here"; exit 77; fi
 expect "status comes through" 5 h -- sh -c 'exit 5'
+# The inner stage asked for from outside must refuse before it touches
+# anything; tried in a throwaway namespace so that a regression harms nothing.
+throwaway=(unshare --net); [ "$(id -u)" -ne 0 ] && throwaway=(unshare --user --map-root-user --net)
+expect "inner stage refused from outside" 2 "${throwaway[@]}" -- "$harness" --sim "$sim" --inside -- true
 expect "environment" 0 h --probe-cidr 198.18.4.9/22 --routed 198.19.0.0/16 -- sh -c '
   [ "$ZN7QX_TEST_NETNS" = 1 ] && [ "$ZN7QX_PROBE_IF" = zn7qx-probe ] && [ "$ZN7QX_PROBE_ADDRESS" = 198.18.4.9 ] &&
   [ "$ZN7QX_SIM_GATEWAY" = 198.18.7.254 ] && [ "$ZN7QX_TEST_RANGES" = "198.18.4.0/22 198.19.0.0/16" ] &&

@@ -145,8 +145,16 @@ if [ "$inside" = 0 ]; then
   me=$(readlink -f "${BASH_SOURCE[0]}")
   # Absolute paths: the inner stage runs with the same working directory, but be safe.
   sim=$(readlink -f "$sim")
-  exec unshare "${ns[@]}" -- env ZN7QX_SIM="$sim" bash "$me" --inside "${args[@]}"
+  exec unshare "${ns[@]}" -- env ZN7QX_SIM="$sim" ZN7QX_OUTER_NETNS="$(readlink /proc/self/ns/net)" \
+    bash "$me" --inside "${args[@]}"
 fi
+
+# --inside is only for the call above: everything below changes the network
+# namespace it runs in, so it must be the fresh one, never the caller's.
+outer=${ZN7QX_OUTER_NETNS:-}
+here_ns=$(readlink /proc/self/ns/net)
+{ [ -n "$outer" ] && [ "$here_ns" != "$outer" ] && [ "$$" = 1 ]; } ||
+  die "--inside is internal: the inner stage must run in the fresh namespaces this script makes"
 
 # --- stage 1: this is the "network" namespace, and PID 1 of a new PID namespace
 hold="" simpid="" tmp=""
