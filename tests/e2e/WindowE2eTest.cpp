@@ -240,12 +240,3 @@ TEST_F(WindowE2e, WithoutEchoPermissionTheWindowSaysWhatToDo) {
 
 }  // namespace
 }  // namespace zn7qx
-
-int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(zn7qx::kApplicationName.data(),
-                                                     static_cast<qsizetype>(zn7qx::kApplicationName.size())));
-  return RUN_ALL_TESTS();
-}

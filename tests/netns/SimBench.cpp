@@ -8,25 +8,26 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "net/linux/IcmpPacket.h"
 #include "tests/support/IsolationCheck.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The prober's own checksum, not the simulator's: its packets are checked by
+// code that does not share its faults.
 std::uint16_t Checksum(const std::uint8_t* p, std::size_t n) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < n; i += 2) sum += static_cast<std::uint32_t>((p[i] << 8) | p[i + 1]);
-  if (n % 2) sum += static_cast<std::uint32_t>(p[n - 1] << 8);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<std::uint16_t>(~sum);
+  return zn7qx::linuxnet::InternetChecksum(std::span<const unsigned char>(p, n));
 }
 
 struct Result {
@@ -104,6 +105,10 @@ Result Sweep(int fd, std::uint32_t first, std::uint32_t count, double rate, std:
         hdr[i].msg_hdr.msg_namelen = sizeof to[i];
       }
       const int sent = sendmmsg(fd, hdr.data(), static_cast<unsigned>(n), 0);
+      if (sent < 0 && errno != ENOBUFS && errno != EAGAIN && errno != EINTR) {
+        std::fprintf(stderr, "zn7qx-sim-bench: send failed: %s\n", std::strerror(errno));
+        break;  // another failure would repeat for ever
+      }
       if (sent <= 0) {
         // Queue full: let replies in, then try again.
         pollfd p{fd, POLLIN, 0};
