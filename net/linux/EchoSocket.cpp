@@ -68,6 +68,8 @@ int OpenRaw(std::uint16_t& identifier) {
   return fd;
 }
 
+constexpr int kSendAttempts = 4;
+
 // One recvmsg into a buffer, with the sender's address and the control
 // messages beside it. Lives where it is made: the header points into it.
 struct Received {
@@ -145,15 +147,22 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   dest.sin_family = AF_INET;
   dest.sin_addr.s_addr = destNetworkOrder;
   ssize_t sent = -1;
-  // An ICMP error for an earlier request leaves a pending socket error that
-  // fails the next send with that request's errno (and is cleared by it).
-  // The error itself stays on the error queue for ReceiveOne, so a failed
-  // send is tried once more: a failure of this send fails again.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // An ICMP error about an earlier request (or a forged one) leaves a
+  // pending socket error that fails the next send with that request's errno.
+  // The error itself waits on the error queue for ReceiveOne (or is not ours
+  // at all), so a failed send clears what is pending and tries again: only a
+  // failure of this very send repeats. Errors keep arriving under a flood,
+  // hence a few tries rather than one.
+  for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+    if (attempt > 0) {
+      int pending = 0;
+      socklen_t length = sizeof pending;
+      (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+    }
     do {
       sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     } while (sent < 0 && errno == EINTR);
-    if (sent >= 0 || kind_ != SocketKind::Datagram) break;
+    if (sent >= 0) break;
   }
   if (sent < 0) return StatusFromErrno(errno);
   if (static_cast<std::size_t>(sent) != packet.size()) return IP_GENERAL_FAILURE;

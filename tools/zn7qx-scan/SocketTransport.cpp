@@ -18,14 +18,8 @@ const std::span<const unsigned char> kPayload(reinterpret_cast<const unsigned ch
 SocketTransport::SocketTransport(linuxnet::EchoSocket socket) : socket_(std::move(socket)) {}
 
 std::int32_t SocketTransport::Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) {
-  const std::int32_t status = socket_.Send(destNetworkOrder, sequence, kPayload);
-  if (status == IP_SUCCESS || status == IP_NO_RESOURCES || socket_.kind() != linuxnet::SocketKind::Datagram)
-    return status;
-  // An ICMP error about an earlier request leaves its errno pending on a
-  // ping socket, and the next send returns it instead of sending: that
-  // error belongs to another address (its own copy waits in the error
-  // queue). Nothing went out, so send once more; a failure that is really
-  // this destination's (a broadcast address, no route) fails again.
+  // The socket already sends once more when an earlier request's error was
+  // pending on it.
   return socket_.Send(destNetworkOrder, sequence, kPayload);
 }
 
