@@ -46,7 +46,7 @@ SweepResult SweepOnce(const std::vector<AddressRange>& ranges) {
   }
   EnlargeSocketBuffers(socket.fd());
   SocketTransport transport(std::move(socket));
-  SweepOptions options;  // the program's defaults: 10000/s, 300 ms, no retries
+  SweepOptions options;  // the program's defaults: 20000/s after a burst, 300 ms, no retries
   return RunSweep(ranges, transport, options);
 }
 

@@ -20,6 +20,7 @@ NumericAddress Num(const char* dotted) { return NetworkToNumeric(DottedToNetwork
 SweepOptions Options(double rate = 1000, std::chrono::microseconds timeout = 300ms, int retries = 0) {
   SweepOptions o;
   o.rate = rate;
+  o.burst = 1;  // paced from the first request, so that send times are exact
   o.timeout = timeout;
   o.retries = retries;
   return o;

@@ -93,6 +93,10 @@ case "$case_name" in
     done
     run --rate 1000000 198.18.0.10
     expect_status 2
+    for rate in nan inf -5; do
+      run --rate "$rate" 198.18.0.10
+      expect_status 2
+    done
     run --bogus
     expect_status 2
     ;;

@@ -57,7 +57,8 @@ class SweepRun {
       : ranges_(merged), transport_(transport), options_(options),
         slots_(64) {
     result_.counts.addresses = CountAddresses(merged);
-    const double rate = std::clamp(options.rate, 1.0, 1e9);
+    // Written so that NaN, too, falls to the slowest pace.
+    const double rate = options.rate >= 1.0 ? std::min(options.rate, 1e9) : 1.0;
     interval_ = nanoseconds(static_cast<std::int64_t>(1e9 / rate));
     if (interval_.count() < 1) interval_ = nanoseconds(1);
     if (!ranges_.empty()) nextAddress_ = ranges_.front().first;

@@ -40,11 +40,16 @@ struct SweepCounts {
   bool interrupted = false;
 };
 
+// The program's defaults: a pace a LAN takes without loss, and a first burst
+// that fills the time-out of the first addresses.
+inline constexpr double kDefaultRate = 20000;
+inline constexpr std::int64_t kDefaultBurst = 512;
+
 struct SweepOptions {
-  double rate = 10000;  // requests per second
+  double rate = kDefaultRate;  // requests per second
   // Requests that may go out at once at the start before the pace applies
   // (a token bucket of this depth, full at the start); 1 = paced throughout.
-  std::int64_t burst = 1;
+  std::int64_t burst = kDefaultBurst;
   std::chrono::microseconds timeout{300000};
   int retries = 0;
   // Called about ten times a second while the sweep runs, and once at the end.

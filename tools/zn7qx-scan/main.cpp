@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -30,9 +31,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNotPermitted = 3;
 constexpr int kExitInterrupted = 130;
 
-constexpr double kDefaultRate = 20000;
 constexpr double kRateCeiling = 100000;
-constexpr std::int64_t kDefaultBurst = 512;
 constexpr std::int64_t kBurstCeiling = 4096;
 constexpr std::int64_t kDefaultMaxAddresses = 65536;
 constexpr std::int64_t kMaxAddressesCeiling = 16777216;
@@ -164,6 +163,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return Fail(kExitUsage, std::string(e.what()) + " (see --help)");
   }
+  // The range check lets NaN through (every comparison with it is false).
+  if (!std::isfinite(rate)) return Fail(kExitUsage, "--rate: not a number of requests per second (see --help)");
 
   // Ranges first: bad usage is reported before anything touches the network.
   std::vector<AddressRange> written;
