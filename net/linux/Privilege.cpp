@@ -36,21 +36,26 @@ bool PingSocketUsable() {
   return true;
 }
 
-PrivilegeOutcome DropToLeastPrivilege() {
+std::string SetIdStartProblem() {
   uid_t ruid = 0, euid = 0, suid = 0;
   gid_t rgid = 0, egid = 0, sgid = 0;
   if (::getresuid(&ruid, &euid, &suid) != 0 || ::getresgid(&rgid, &egid, &sgid) != 0)
-    return Refuse(Failure("reading the user and group ids"));
+    return Failure("reading the user and group ids");
   if (ruid != euid || ruid != suid)
-    return Refuse("refusing to run set-user-ID (real user " + std::to_string(ruid) +
-                  ", effective user " + std::to_string(euid) +
-                  "); remove the setuid bit: the program needs no more than CAP_NET_RAW, "
-                  "and only where ping sockets are not allowed");
+    return "refusing to run set-user-ID (real user " + std::to_string(ruid) + ", effective user " +
+           std::to_string(euid) +
+           "); remove the setuid bit: the program needs no more than CAP_NET_RAW, "
+           "and only where ping sockets are not allowed";
   if (rgid != egid || rgid != sgid)
-    return Refuse("refusing to run set-group-ID (real group " + std::to_string(rgid) +
-                  ", effective group " + std::to_string(egid) +
-                  "); remove the setgid bit: the program needs no more than CAP_NET_RAW, "
-                  "and only where ping sockets are not allowed");
+    return "refusing to run set-group-ID (real group " + std::to_string(rgid) + ", effective group " +
+           std::to_string(egid) +
+           "); remove the setgid bit: the program needs no more than CAP_NET_RAW, "
+           "and only where ping sockets are not allowed";
+  return {};
+}
+
+PrivilegeOutcome DropToLeastPrivilege() {
+  if (std::string problem = SetIdStartProblem(); !problem.empty()) return Refuse(std::move(problem));
 
   cap_t current = cap_get_proc();
   if (current == nullptr) return Refuse(Failure("reading the capabilities"));
@@ -94,12 +99,22 @@ PrivilegeOutcome DropToLeastPrivilege() {
   return PrivilegeOutcome{true, keepNetRaw, {}};
 }
 
+namespace {
+
+[[noreturn]] void Stop(std::string_view program, const std::string& message, int failureStatus) {
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
+  std::exit(failureStatus);
+}
+
+}  // namespace
+
 void EnforceLeastPrivilege(std::string_view program, int failureStatus) {
   const PrivilegeOutcome outcome = DropToLeastPrivilege();
-  if (outcome.ok) return;
-  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
-               outcome.message.c_str());
-  std::exit(failureStatus);
+  if (!outcome.ok) Stop(program, outcome.message, failureStatus);
+}
+
+void RefuseSetIdStart(std::string_view program, int failureStatus) {
+  if (std::string problem = SetIdStartProblem(); !problem.empty()) Stop(program, problem, failureStatus);
 }
 
 }  // namespace zn7qx::linuxnet

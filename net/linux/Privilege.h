@@ -30,6 +30,12 @@ PrivilegeOutcome DropToLeastPrivilege();
 // standard error and exit with failureStatus.
 void EnforceLeastPrivilege(std::string_view program, int failureStatus = 1);
 
+// The first check of DropToLeastPrivilege on its own, for a program that
+// must do some privileged set-up before it drops: refuses a set-user-ID or
+// set-group-ID start the same way. Empty when the ids agree.
+std::string SetIdStartProblem();
+void RefuseSetIdStart(std::string_view program, int failureStatus = 1);
+
 // Whether an unprivileged ICMP datagram socket can be opened here (nothing
 // is sent).
 bool PingSocketUsable();

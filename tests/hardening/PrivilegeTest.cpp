@@ -80,9 +80,9 @@ class PrivilegeTest : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 
-  std::string Copy(const std::string& name) {
+  std::string Copy(const std::string& name, const char* source = ZN7QX_PRIVILEGE_PROBE) {
     const fs::path target = fs::path(dir_) / name;
-    fs::copy_file(ZN7QX_PRIVILEGE_PROBE, target, fs::copy_options::overwrite_existing);
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing);
     ::chmod(target.c_str(), 0755);
     return target.string();
   }
@@ -177,5 +177,18 @@ TEST_F(PrivilegeTest, SetUserIdAndSetGroupIdStartsAreRefused) {
             std::string::npos)
       << run.text;
 }
+
+#ifdef ZN7QX_SCAN_PROGRAM
+// The sweep does some set-up before it drops its capabilities; a set-ID start
+// is still refused before anything else, even before --help is read.
+TEST_F(PrivilegeTest, SweepRefusesSetUserIdBeforeReadingItsArguments) {
+  const std::string setuid = Copy("scan-setuid", ZN7QX_SCAN_PROGRAM);
+  ASSERT_EQ(::chmod(setuid.c_str(), 04755), 0);
+  const ProbeRun run = RunShell(kNobody + setuid + " --help 2>&1");
+  EXPECT_EQ(run.status, 3) << run.text;
+  EXPECT_NE(run.text.find("zn7qx-scan: refusing to run set-user-ID"), std::string::npos) << run.text;
+  EXPECT_EQ(run.text.find("Usage"), std::string::npos) << run.text;
+}
+#endif
 
 }  // namespace

@@ -116,6 +116,10 @@ int Fail(int status, const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nothing runs set-ID, not even the argument parser; the capabilities are
+  // dropped below, once the socket is set up.
+  linuxnet::RefuseSetIdStart("zn7qx-scan", kExitNotPermitted);
+
   CLI::App app(kDescription, "zn7qx-scan");
   app.footer(Footer());
   app.get_formatter()->column_width(30);
