@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "net/ICMPPing.h"
 #include "net/mdlConvertIPForms.h"
@@ -26,5 +27,10 @@ struct ScanSeams {
 
 // The seams wired to the real network services.
 ScanSeams RealSeams();
+
+// The not-permitted advice with "<program>" replaced by the program's path,
+// quoted as one shell word (the advice is pasted into a root shell). Left as
+// it is when the path is empty or the file is gone (" (deleted)").
+std::string AdviceNamingProgram(std::string_view advice, const std::string& programPath);
 
 }  // namespace zn7qx
