@@ -51,7 +51,7 @@ std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply) {
   std::memset(&reply, 0, sizeof reply);
 
   const NetworkAddress parsed = DottedToNetwork(address);
-  if (parsed == kParseFailure || parsed == 0) return -1;
+  if (!IsUsableAddress(parsed)) return -1;
   const auto dest = static_cast<std::uint32_t>(parsed);
 
   auto socket = linuxnet::EchoSocket::Open();

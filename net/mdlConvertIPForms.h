@@ -18,6 +18,10 @@ using NumericAddress = std::int64_t;
 
 inline constexpr NetworkAddress kParseFailure = -1;  // INADDR_NONE
 
+// Whether a parsed address may be probed: the parser's failure value (which
+// is also 255.255.255.255) and 0.0.0.0 may not.
+constexpr bool IsUsableAddress(NetworkAddress address) { return address != kParseFailure && address != 0; }
+
 // What inet_addr gives for the text. Text the platform parser rejects, and text
 // that holds a NUL byte (the parser would silently stop at it), gives -1.
 NetworkAddress DottedToNetwork(std::string_view text);
@@ -39,6 +43,19 @@ constexpr NumericAddress NetworkToNumeric(NetworkAddress address) {
 // Precondition: 0 <= number <= 4294967295.
 constexpr NetworkAddress NumericToNetwork(NumericAddress number) {
   return static_cast<NetworkAddress>(detail::ReverseOctets(static_cast<std::uint32_t>(number)));
+}
+
+// The network and broadcast addresses of the subnet that holds address under
+// mask: the default range's two ends. The bit operations work on the
+// network-order forms, as the window's always have.
+struct SubnetEnds {
+  NetworkAddress network;
+  NetworkAddress broadcast;
+};
+constexpr SubnetEnds SubnetOf(NumericAddress mask, NumericAddress address) {
+  const auto m = static_cast<std::uint32_t>(NumericToNetwork(mask));
+  const auto a = static_cast<std::uint32_t>(NumericToNetwork(address));
+  return {static_cast<NetworkAddress>(a & m), static_cast<NetworkAddress>(~m | a)};
 }
 
 // Copy of a NUL-terminated 8-bit text; a null pointer gives the empty text.

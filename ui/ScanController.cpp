@@ -12,8 +12,6 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-bool IsUsableAddress(NetworkAddress address) { return address != kParseFailure && address != 0; }
-
 std::string RangeSize(NumericAddress count) {
   return std::string("(The range selected contains ") + std::to_string(count) + " addresses.)";
 }
@@ -121,10 +119,9 @@ void ScanController::PingTick(int index) {
 void ScanController::SetDefaultRange() {
   const NumericAddress mask = seams_.localSubnetMask();
   const NumericAddress ip = seams_.localIPAddress();
-  const auto m = static_cast<std::uint32_t>(NumericToNetwork(mask));
-  const auto a = static_cast<std::uint32_t>(NumericToNetwork(ip));
-  view_.SetStartText(NetworkToDotted(static_cast<NetworkAddress>(a & m)));
-  view_.SetEndText(NetworkToDotted(static_cast<NetworkAddress>(~m | a)));
+  const SubnetEnds subnet = SubnetOf(mask, ip);
+  view_.SetStartText(NetworkToDotted(subnet.network));
+  view_.SetEndText(NetworkToDotted(subnet.broadcast));
 }
 
 void ScanController::OnOpen() {

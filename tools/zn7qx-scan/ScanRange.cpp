@@ -14,7 +14,7 @@ constexpr NumericAddress kLastAddress = 4294967295;
 // are both refused.
 std::optional<NumericAddress> ParseAddress(std::string_view text) {
   const NetworkAddress parsed = DottedToNetwork(text);
-  if (parsed == kParseFailure || parsed == 0) return std::nullopt;
+  if (!IsUsableAddress(parsed)) return std::nullopt;
   return NetworkToNumeric(parsed);
 }
 
@@ -130,12 +130,8 @@ std::int64_t CountAddresses(const std::vector<AddressRange>& merged) {
 }
 
 AddressRange SubnetRange(NumericAddress mask, NumericAddress address) {
-  // The same bit operations as the window, on the network-order forms.
-  const auto m = static_cast<std::uint32_t>(NumericToNetwork(mask));
-  const auto a = static_cast<std::uint32_t>(NumericToNetwork(address));
-  const auto start = static_cast<NetworkAddress>(a & m);
-  const auto end = static_cast<NetworkAddress>(~m | a);
-  return AddressRange{NetworkToNumeric(start), NetworkToNumeric(end)};
+  const SubnetEnds subnet = SubnetOf(mask, address);
+  return AddressRange{NetworkToNumeric(subnet.network), NetworkToNumeric(subnet.broadcast)};
 }
 
 }  // namespace zn7qx::scan
