@@ -18,7 +18,7 @@
 #include "net/UnitReply.h"
 #include "net/linux/EchoSocket.h"
 #include "net/mdlConvertIPForms.h"
-#include "tests/e2e/EchoIsolation.h"
+#include "tests/support/Isolation.h"
 
 namespace zn7qx {
 namespace {
@@ -62,7 +62,7 @@ constexpr milliseconds Deadline = milliseconds(PingTimeoutMs) + Slack;
 class EchoE2e : public ::testing::Test {
  protected:
   void SetUp() override {
-    e2e::AssertEchoIsolated();
+    ZN7QX_ASSERT_ISOLATED();
     if (HasFatalFailure()) return;
     const char* path = std::getenv("ZN7QX_ECHO_PATH");
     const auto kind = linuxnet::EchoSocket::Open().kind();

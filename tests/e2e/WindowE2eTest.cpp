@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "net/linux/EchoSocket.h"
-#include "tests/e2e/EchoIsolation.h"
+#include "tests/support/Isolation.h"
 #include "ui/AppInfo.h"
 #include "ui/frmMain.h"
 
@@ -51,7 +51,7 @@ struct ProbeSeen {
 class WindowE2e : public ::testing::Test {
  protected:
   void SetUp() override {
-    e2e::AssertEchoIsolated();
+    ZN7QX_ASSERT_ISOLATED();
     if (HasFatalFailure()) return;
     if (std::getenv("ZN7QX_EXPECT_NO_ECHO") != nullptr) {
       expectNoEcho = true;

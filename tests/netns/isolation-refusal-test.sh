@@ -30,6 +30,7 @@ export ADDLINK='ip link add zq-other type dummy 2>/dev/null || ip link add zq-ot
 expect "only loopback: accepted" 0 "${ns[@]}" sh -c '"$SIM" --check-isolation && "$REPORT"'
 expect "other link: sim refuses" 3 "${ns[@]}" sh -c 'eval "$ADDLINK" && "$SIM" --check-isolation'
 expect "other link: check reports" 3 "${ns[@]}" sh -c 'eval "$ADDLINK" && "$REPORT"'
+expect "other link named as the probe's: check reports" 3 "${ns[@]}" sh -c 'eval "$ADDLINK" && ZN7QX_PROBE_IF=zq-other "$REPORT"'
 # Refused before it changes anything: the kernel still answers echoes there.
 expect "other link: sim leaves the sysctl alone" 0 "${ns[@]}" sh -c '
   eval "$ADDLINK" || exit 1

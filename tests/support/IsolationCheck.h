@@ -4,11 +4,18 @@
 // Header-only, no test framework; Isolation.h adds the GoogleTest form.
 
 #include <ifaddrs.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
 #include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -119,12 +126,40 @@ inline std::vector<std::string> InterfaceNames() {
   return names;
 }
 
+// The kernel driver behind a link ("veth" for the harness's), empty when it
+// cannot be told.
+inline std::string LinkDriver(const std::string& name) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return {};
+  ethtool_drvinfo info{};
+  info.cmd = ETHTOOL_GDRVINFO;
+  ifreq request{};
+  std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
+  request.ifr_data = reinterpret_cast<char*>(&info);
+  const bool ok = ioctl(fd, SIOCETHTOOL, &request) == 0;
+  close(fd);
+  return ok ? std::string(info.driver, strnlen(info.driver, sizeof info.driver)) : std::string();
+}
+
+inline bool InInitsNetworkNamespace() {
+  struct stat mine {}, init {};
+  return stat("/proc/self/ns/net", &mine) == 0 && stat("/proc/1/ns/net", &init) == 0 && mine.st_ino == init.st_ino &&
+         mine.st_dev == init.st_dev;
+}
+
 // Empty when this process's network namespace is isolated; else why not.
 inline std::string IsolationProblem() {
   const char* probeIf = std::getenv("ZN7QX_PROBE_IF");
   const char* ranges = std::getenv("ZN7QX_TEST_RANGES");
-  return IsolationProblemFrom(InterfaceNames(), probeIf ? probeIf : "", detail::ReadFile("/proc/self/net/route"),
-                              detail::ReadFile("/proc/self/net/ipv6_route"), ranges ? ranges : "");
+  std::string problems =
+      IsolationProblemFrom(InterfaceNames(), probeIf ? probeIf : "", detail::ReadFile("/proc/self/net/route"),
+                           detail::ReadFile("/proc/self/net/ipv6_route"), ranges ? ranges : "");
+  auto add = [&](const std::string& p) { problems += (problems.empty() ? "" : "; ") + p; };
+  // The name alone could be any link's: the harness's is a veth.
+  if (probeIf != nullptr && *probeIf != '\0' && LinkDriver(probeIf) != "veth")
+    add(std::string("interface ") + probeIf + " is not a veth");
+  if (InInitsNetworkNamespace()) add("this is the network namespace of process 1");
+  return problems;
 }
 
 // For programs without a test framework (benchmarks): stop before sending.
