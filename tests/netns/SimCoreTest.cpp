@@ -83,6 +83,11 @@ TEST(SimConfig, LooksUpAddressesRangesAndSilence) {
   EXPECT_EQ(c.Lookup(A("198.18.0.44")).data, std::string("Found.\0\xff", 8));
 }
 
+TEST(SimConfig, FloodSeedMayUseAll64Bits) {
+  SimConfig c = SimConfig::FromJsonText(R"({"flood":{"count":10,"seed":18446744073709551615}})");
+  EXPECT_EQ(c.Flood().seed, UINT64_MAX);
+}
+
 TEST(SimConfig, RouterIsTheDefaultSourceOfErrors) {
   SimConfig c = SimConfig::FromJsonText(R"({"router":"198.18.0.254","replies":[
     {"address":"198.18.0.2","as":"error"},
@@ -128,6 +133,8 @@ TEST(SimConfig, RejectsBadConfigurationsWithTheEntryNamed) {
       {R"({"flood":{"count":100000000}})", "\"count\" must be"},
       {R"({"flood":{"count":10,"rate":0}})", "at least 1"},
       {R"({"flood":{"count":10,"kinds":["storm"]}})", "unknown kind"},
+      {R"({"flood":{"count":10,"seed":-1}})", "\"seed\" must be"},
+      {R"({"flood":{"count":10,"seed":18446744073709551616}})", "\"seed\" must be"},
   };
   for (const Case& c : cases) {
     try {

@@ -25,8 +25,9 @@ std::optional<std::uint64_t> UnsignedField(const json& entry, const char* key, s
                                            const std::string& where) {
   if (!entry.contains(key)) return std::nullopt;
   const json& v = entry.at(key);
-  if (!v.is_number_integer() || v.get<std::int64_t>() < 0 ||
-      v.get<std::uint64_t>() > max) {
+  // A whole number JSON reads as unsigned is never negative, and may pass
+  // INT64_MAX (the seed may use all 64 bits).
+  if (!v.is_number_unsigned() || v.get<std::uint64_t>() > max) {
     throw ConfigError(where + ": \"" + key + "\" must be a whole number from 0 to " +
                       std::to_string(max));
   }
