@@ -112,12 +112,5 @@ TEST(StringFromPointer, CopiesUpToTheNul) {
   EXPECT_EQ(StringFromPointer(nullptr), "");
 }
 
-TEST(NetworkToDotted, CopiesOutOfTheFormattersSharedBuffer) {
-  const std::string first = NetworkToDotted(DottedToNetwork("1.2.3.4"));
-  const std::string second = NetworkToDotted(DottedToNetwork("5.6.7.8"));
-  EXPECT_EQ(first, "1.2.3.4");
-  EXPECT_EQ(second, "5.6.7.8");
-}
-
 }  // namespace
 }  // namespace zn7qx
