@@ -31,7 +31,8 @@ for entry in "${targets[@]}"; do
   read -r name seeds maxlen <<<"$entry"
   binary="$dir/fuzz/$name"
   if [ ! -x "$binary" ]; then
-    summary+=("$(printf '%-18s not built (its code is not in the tree)' "$name")")
+    summary+=("$(printf '%-18s FAILED: not built' "$name")")
+    failed=1
     continue
   fi
   work="$dir/fuzz-work/$name"
