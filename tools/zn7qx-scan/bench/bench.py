@@ -6,6 +6,8 @@ Prints wall times, ratios to the ideal and to the other tools, and for each
 tool what it missed and what it reported falsely, judged against what the
 simulator was configured to do."""
 
+import csv
+import io
 import ipaddress
 import json
 import os
@@ -100,8 +102,8 @@ def run_scan(scan, target, rate, limit=120):
     status, out, err, wall = timed([scan, target, "--all", "--csv", "-q", "--rate", str(rate),
                                     "--max-addresses", "65536"], limit)
     replies, errors, units = set(), set(), {}
-    for line in out.splitlines()[1:]:
-        fields = line.split(",")
+    # Unit texts may hold commas and quotes: read it as the CSV it is.
+    for fields in list(csv.reader(io.StringIO(out)))[1:]:
         a = ip(fields[0])
         if fields[1] == "error":
             errors.add(a)
@@ -131,10 +133,6 @@ def run_fping(target, limit=300):
         if m:
             errors.add(ip(m.group(1)))
     return wall, replies, errors, {}, status
-
-
-def f16_reason(found):
-    return found[5] if len(found) > 5 else "see its error output"
 
 
 def run_nmap(target, limit=600, arp=True):
@@ -189,7 +187,6 @@ def report(title, rows, ideal=None):
             line += f"   {j['wall'] / ideal:5.3f} x ideal"
         line += f"   answering found {j['replies']}"
         print(line)
-        complete = not j["missed"] and not j["missed_error"]
         print(f"      found every answering address: {'yes' if not j['missed'] else 'NO, missed ' + dotted(j['missed'])}")
         if j["missed_error"]:
             print(f"      errors not reported: {len(j['missed_error'])}")
@@ -202,7 +199,6 @@ def report(title, rows, ideal=None):
             print(f"      FALSE: error filed under an address that drew none: {dotted(j['false_error'])}")
         if j["wrong_unit_text"]:
             print(f"      FALSE: unit text wrong or unit missing: {dotted(j['wrong_unit_text'])}")
-        del complete
 
 
 def median_run(runner, repeat):
@@ -267,7 +263,7 @@ def main():
            rows, ideal16)
     print(f"  runs (s): zn7qx-scan {fmt(s16_all)}  at fping's rate {fmt(sm_all)}")
     if f16[4] != 0 and f16[4] != 1:
-        print(f"  fping on the /16 gave up (exit {f16[4]}): {f16_reason(f16)}")
+        print(f"  fping on the /16 gave up (exit {f16[4]}): see its error output")
     rows = [(f"zn7qx-scan --rate {matched}", judge("zn7qx-scan", half, s17, known)),
             ("fping -i0 -r0 -t300 -c1", judge("fping", half, f17, known))]
     report(f"{half}: {n17} addresses, median of {repeat}", rows, n17 / matched + TIMEOUT_MS / 1000)
