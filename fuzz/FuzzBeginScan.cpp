@@ -22,7 +22,7 @@
 
 namespace {
 
-using View = zn7qx::testsupport::FakeView;
+using View = zn7qx::test::FakeView;
 
 [[noreturn]] void NoNetwork() {
   std::fprintf(stderr, "BeginScan reached a network seam\n");

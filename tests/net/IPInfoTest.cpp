@@ -1,166 +1,86 @@
+// Which adapter the default range comes from, and what the user is told when
+// the adapters cannot be listed. Adapter lists are scripted here; real
+// interface layouts are in tests/netns/DiscoveryTest.cpp.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "net/linux/AdaptersSource.h"
 #include "net/mdlGetIPInfo.h"
+#include "tests/support/Addresses.h"
 
-namespace zn7qx {
+namespace zn7qx::test {
 namespace {
 
 using linuxnet::AdapterListing;
 using linuxnet::AdapterRecord;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
-AdapterRecord Adapter(const char* address, const char* mask) {
-  AdapterRecord record;
-  record.Name = "scripted";
-  record.IpAddress = address;
-  record.IpMask = mask;
-  return record;
-}
+struct SelectionRow {
+  const char* name;
+  int status;  // of the listing
+  std::vector<std::pair<std::string, std::string>> adapters;  // address and mask texts
+  const char* mask;
+  const char* address;
+  const char* message;  // shown once per call, "" for none
+};
 
-// Scripts the adapter list and collects the messages shown, for one test.
+const std::string k10 = "10.0.2.15", k23 = "255.255.254.0", kNone = "0.0.0.0";
+
+const SelectionRow kRows[] = {
+    {"one adapter", 0, {{"192.168.1.37", "255.255.255.0"}}, "255.255.255.0", "192.168.1.37", ""},
+    {"no address yet, then one", 0, {{kNone, kNone}, {k10, k23}}, "255.255.254.0", "10.0.2.15", ""},
+    {"the first with an address wins", 0, {{"172.16.5.4", "255.255.255.255"}, {k10, k23}}, "255.255.255.255",
+     "172.16.5.4", ""},
+    {"none has an address", 0, {{kNone, kNone}, {kNone, "255.255.255.0"}}, "0.0.0.0", "0.0.0.0", ""},
+    {"ten, only the last addressed", 0,
+     {{kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone},
+      {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {"198.18.40.9", "255.255.248.0"}},
+     "255.255.248.0", "198.18.40.9", ""},
+    // The parser's failure value is nonzero: such an adapter is taken.
+    {"unparsable address", 0, {{"not an address", "255.255.0.0"}, {k10, k23}}, "255.255.0.0", "255.255.255.255", ""},
+    {"empty address", 0, {{"", "255.255.255.0"}, {k10, k23}}, "255.255.255.0", "255.255.255.255", ""},
+    {"unparsable mask", 0, {{"198.18.0.7", "garbage"}}, "255.255.255.255", "198.18.0.7", ""},
+    {"text ends at its NUL", 0, {{std::string("10.0.2.15\0" "99", 12), std::string("255.255.254.0\0x", 15)}},
+     "255.255.254.0", "10.0.2.15", ""},
+    {"no adapters", 0, {}, "0.0.0.0", "0.0.0.0", "GetAdaptersInfo sizing failed with error 232"},
+    {"listing failed", 24, {{k10, k23}}, "0.0.0.0", "0.0.0.0", "GetAdaptersInfo failed with error 24"},
+    {"list changed while read", 111, {}, "0.0.0.0", "0.0.0.0", "GetAdaptersInfo failed with error 111"},
+};
+
 class IPInfo : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetIPInfoMessageSink([this](const std::string& text) { messages.push_back(text); });
-  }
+  void SetUp() override { SetIPInfoMessageSink([this](const std::string& text) { messages.push_back(text); }); }
   void TearDown() override {
     linuxnet::SetAdapterSource({});
     SetIPInfoMessageSink({});
   }
+  std::vector<std::string> messages;
+};
 
-  void Script(AdapterListing listing) {
-    linuxnet::SetAdapterSource([this, listing]() {
+TEST_F(IPInfo, SelectsTheFirstAdapterWithAnAddressAndFetchesAfreshEachCall) {
+  for (const SelectionRow& row : kRows) {
+    SCOPED_TRACE(row.name);
+    AdapterListing listing{row.status, {}};
+    for (const auto& [address, mask] : row.adapters) {
+      AdapterRecord record;
+      record.IpAddress = address;
+      record.IpMask = mask;
+      listing.adapters.push_back(record);
+    }
+    int fetches = 0;
+    linuxnet::SetAdapterSource([&] {
       ++fetches;
       return listing;
     });
+    messages.clear();
+    EXPECT_EQ(Dotted(GetLocalSubnetMask()), row.mask);
+    EXPECT_EQ(Dotted(GetLocalIPAddress()), row.address);
+    EXPECT_EQ(fetches, 2);
+    const std::vector<std::string> shown(*row.message ? 2 : 0, row.message);
+    EXPECT_EQ(messages, shown);
   }
-  void Script(std::initializer_list<AdapterRecord> adapters) {
-    Script(AdapterListing{0, std::vector<AdapterRecord>(adapters)});
-  }
-
-  std::vector<std::string> messages;
-  int fetches = 0;
-};
-
-TEST_F(IPInfo, OneAdapterGivesItsMaskAndAddress) {
-  Script({Adapter("192.168.1.37", "255.255.255.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294967040);
-  EXPECT_EQ(GetLocalIPAddress(), 3232235813);
-  EXPECT_THAT(messages, IsEmpty());
-}
-
-TEST_F(IPInfo, AdapterWithoutAddressIsPassedOver) {
-  Script({Adapter("0.0.0.0", "0.0.0.0"), Adapter("10.0.2.15", "255.255.254.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294966784);
-  EXPECT_EQ(GetLocalIPAddress(), 167772687);
-  EXPECT_THAT(messages, IsEmpty());
-}
-
-TEST_F(IPInfo, FirstAddressedAdapterWinsOverLaterOnes) {
-  Script({Adapter("172.16.5.4", "255.255.255.255"), Adapter("10.0.2.15", "255.255.254.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294967295);
-  EXPECT_EQ(GetLocalIPAddress(), 2886731012);
-}
-
-TEST_F(IPInfo, NoAdapterWithAnAddressGivesZeroSilently) {
-  Script({Adapter("0.0.0.0", "0.0.0.0"), Adapter("0.0.0.0", "255.255.255.0"),
-          Adapter("0.0.0.0", "0.0.0.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 0);
-  EXPECT_EQ(GetLocalIPAddress(), 0);
-  EXPECT_THAT(messages, IsEmpty());
-}
-
-TEST_F(IPInfo, NoAdaptersAtAllShowsTheSizingMessageEachCall) {
-  Script({});
-  EXPECT_EQ(GetLocalSubnetMask(), 0);
-  EXPECT_EQ(GetLocalIPAddress(), 0);
-  EXPECT_THAT(messages, ElementsAre("GetAdaptersInfo sizing failed with error 232",
-                                    "GetAdaptersInfo sizing failed with error 232"));
-}
-
-TEST_F(IPInfo, FailedListingShowsItsErrorNumber) {
-  // The address list is ignored once the listing has failed.
-  Script(AdapterListing{24, {Adapter("10.0.2.15", "255.255.254.0")}});
-  EXPECT_EQ(GetLocalSubnetMask(), 0);
-  EXPECT_EQ(GetLocalIPAddress(), 0);
-  EXPECT_THAT(messages, ElementsAre("GetAdaptersInfo failed with error 24",
-                                    "GetAdaptersInfo failed with error 24"));
-}
-
-TEST_F(IPInfo, ListThatChangedWhileReadShowsTheListingMessageWith111) {
-  Script(AdapterListing{111, {}});
-  EXPECT_EQ(GetLocalIPAddress(), 0);
-  EXPECT_THAT(messages, ElementsAre("GetAdaptersInfo failed with error 111"));
-}
-
-TEST_F(IPInfo, TenAdaptersOnlyTheLastAddressed) {
-  AdapterListing listing;
-  for (int i = 0; i < 9; ++i) listing.adapters.push_back(Adapter("0.0.0.0", "0.0.0.0"));
-  listing.adapters.push_back(Adapter("198.18.40.9", "255.255.248.0"));
-  Script(listing);
-  EXPECT_EQ(GetLocalSubnetMask(), 4294965248);
-  EXPECT_EQ(GetLocalIPAddress(), 3323078665);
-  EXPECT_THAT(messages, IsEmpty());
-}
-
-TEST_F(IPInfo, UnparsableAddressIsSelectedAndConvertsFromAllOnes) {
-  Script({Adapter("0.0.0.0", "0.0.0.0"), Adapter("not an address", "255.255.0.0"),
-          Adapter("10.0.2.15", "255.255.254.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294901760);
-  EXPECT_EQ(GetLocalIPAddress(), 4294967295);
-  EXPECT_THAT(messages, IsEmpty());
-}
-
-TEST_F(IPInfo, UnparsableMaskOfTheSelectedAdapterConvertsFromAllOnes) {
-  Script({Adapter("198.18.0.7", "garbage")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294967295);
-  EXPECT_EQ(GetLocalIPAddress(), 3323068423);
-}
-
-TEST_F(IPInfo, EmptyAddressTextIsSelected) {
-  // inet_addr refuses the empty text, so it parses to all ones like any other bad text.
-  Script({Adapter("", "255.255.255.0"), Adapter("10.0.2.15", "255.255.254.0")});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294967040);
-  EXPECT_EQ(GetLocalIPAddress(), 4294967295);
-}
-
-TEST_F(IPInfo, FieldTextEndsAtItsFirstNul) {
-  AdapterRecord record;
-  record.IpAddress = std::string("10.0.2.15\0" "99", 12);
-  record.IpMask = std::string("255.255.254.0\0" "x", 15);
-  Script({record});
-  EXPECT_EQ(GetLocalSubnetMask(), 4294966784);
-  EXPECT_EQ(GetLocalIPAddress(), 167772687);
-}
-
-TEST_F(IPInfo, EachCallFetchesTheListAfresh) {
-  Script({Adapter("192.168.1.37", "255.255.255.0")});
-  GetLocalSubnetMask();
-  GetLocalIPAddress();
-  EXPECT_EQ(fetches, 2);
-  // A list that changes between the calls is seen by the later call.
-  Script({Adapter("10.0.2.15", "255.255.254.0")});
-  EXPECT_EQ(GetLocalIPAddress(), 167772687);
-}
-
-TEST(IPInfoSink, WithoutSinkMessagesGoToStandardError) {
-  linuxnet::SetAdapterSource([] { return AdapterListing{}; });
-  SetIPInfoMessageSink({});
-  ::testing::internal::CaptureStderr();
-  const NumericAddress mask = GetLocalSubnetMask();
-  const std::string written = ::testing::internal::GetCapturedStderr();
-  linuxnet::SetAdapterSource({});
-  EXPECT_EQ(mask, 0);
-  EXPECT_EQ(written, "GetAdaptersInfo sizing failed with error 232\n");
 }
 
 }  // namespace
-}  // namespace zn7qx
+}  // namespace zn7qx::test

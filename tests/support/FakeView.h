@@ -2,39 +2,32 @@
 // A ScanView over plain containers, recording what the controller showed, so
 // the controller can be driven without a display.
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ui/ScanView.h"
 
-namespace zn7qx::testsupport {
+namespace zn7qx::test {
 
 class FakeTextList final : public TextList {
  public:
   void Append(const std::string& text) override { items.push_back(text); }
-  std::string Item(int index) const override { return items.at(Checked(index)); }
-  void Remove(int index) override { items.erase(items.begin() + static_cast<std::ptrdiff_t>(Checked(index))); }
+  std::string Item(int index) const override { return items.at(static_cast<std::size_t>(index)); }
+  void Remove(int index) override {
+    (void)items.at(static_cast<std::size_t>(index));  // out of range throws
+    items.erase(items.begin() + index);
+  }
   int Count() const override { return static_cast<int>(items.size()); }
   void Clear() override { items.clear(); }
 
   std::vector<std::string> items;
-
- private:
-  std::size_t Checked(int index) const {
-    if (index < 0 || index >= Count()) throw std::out_of_range("list index");
-    return static_cast<std::size_t>(index);
-  }
 };
 
 class FakeView final : public ScanView {
  public:
   std::string StartText() const override { return start; }
   void SetStartText(const std::string& text) override { start = text; }
-  std::string EndText() const override {
-    ++endReads;
-    return end;
-  }
+  std::string EndText() const override { return end; }
   void SetEndText(const std::string& text) override { end = text; }
   TextList& Queue() override { return queue; }
   TextList& Units() override { return units; }
@@ -44,14 +37,11 @@ class FakeView final : public ScanView {
   void ShowMessage(const MessageBoxRequest& request) override { messages.push_back(request); }
   void SetTimerEnabled(int index) override { timersEnabled.push_back(index); }
 
-  std::string start = "192.168.1.1";
-  std::string end = "192.168.1.254";
-  mutable int endReads = 0;
+  std::string start = "192.168.1.1", end = "192.168.1.254";
   FakeTextList queue, units, others;
-  std::string status = "Waiting to begin scan...";
-  std::string lastError;
+  std::string status = "Waiting to begin scan...", lastError;
   std::vector<MessageBoxRequest> messages;
   std::vector<int> timersEnabled;
 };
 
-}  // namespace zn7qx::testsupport
+}  // namespace zn7qx::test

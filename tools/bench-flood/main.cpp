@@ -18,8 +18,7 @@
 
 #include "net/ICMPPing.h"
 #include "net/UnitReply.h"
-#include "tests/support/IsolationCheck.h"
-#include "tests/support/LinkCounters.h"
+#include "tools/zn7qx-sim/NamespaceCheck.h"
 
 namespace {
 
@@ -74,11 +73,7 @@ int main(int argc, char** argv) {
     else return Usage();
   }
   if (unit.empty() || silent.empty() || rounds < 1 || rounds > 1000) return Usage();
-  const std::string problem = zn7qx::testsupport::IsolationProblem();
-  if (!problem.empty()) {
-    std::fprintf(stderr, "bench-flood: not in an isolated test network, nothing sent: %s\n", problem.c_str());
-    return 2;
-  }
+  zn7qx::sim::ExitUnlessIsolated("bench-flood");
   if (!zn7qx::SocketsInitialize()) return 3;
 
   // The first request tells the simulator whom to flood; let the flood
@@ -86,7 +81,7 @@ int main(int argc, char** argv) {
   const Probe first = Timed(unit);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-  const auto before = zn7qx::testsupport::ProbeLinkCounters();
+  const auto before = zn7qx::sim::ProbeLinkCounters();
   const auto started = Clock::now();
   const double cpu0 = CpuSeconds();
   long unitsHeard = 0, silentRight = 0;
@@ -103,7 +98,7 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   const double cpu = CpuSeconds() - cpu0;
-  const auto after = zn7qx::testsupport::ProbeLinkCounters();
+  const auto after = zn7qx::sim::ProbeLinkCounters();
   if (!before || !after) {
     std::fprintf(stderr, "bench-flood: no counters for the probe link (ZN7QX_PROBE_IF)\n");
     return 2;

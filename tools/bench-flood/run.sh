@@ -44,7 +44,7 @@ for sockets in on off; do
   "flood": {"count": $count, "rate": $rate, "start_after_ms": 0, "seed": 11}
 }
 JSON
-    line=$("$root/tests/netns/with-sim-network.sh" --sim "$sim" --config "$work/net.json" --ping-sockets "$sockets" \
+    line=$("$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$work/net.json" --ping-sockets "$sockets" \
       --sim-log "$work/sim.log" --max-seconds 120 \
       -- "$bench" --unit "$unit" --text "$text" --silent "$silent" --rounds "$rounds" --offered "$rate") || status=$?
     [ "$status" = 77 ] && exit 77

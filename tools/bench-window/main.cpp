@@ -2,6 +2,8 @@
 // network of bench-network.json: one scan of answering addresses (ideal
 // N x 100 ms, the timer's pace) and one of silent ones (ideal N x 300 ms, the
 // probe's time-out). Prints measured against ideal, and what a probe costs.
+// With --scans N, then N scans of eight answering addresses in a row, and the
+// descriptors, resident set and live heap before and after them.
 // Run it through run.sh, which builds the isolated network around it.
 
 #include <sys/resource.h>
@@ -15,7 +17,8 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/IsolationCheck.h"
+#include "tools/bench-common/ProcessFigures.h"
+#include "tools/zn7qx-sim/NamespaceCheck.h"
 #include "ui/AppInfo.h"
 #include "ui/ScanSeams.h"
 #include "ui/frmMain.h"
@@ -62,20 +65,31 @@ struct Phase {
 
 std::string Address(int last) { return "198.18.0." + std::to_string(last); }
 
-bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
+// One scan to its summary; false when it did not end in time.
+bool Scan(zn7qx::frmMain& window, const Phase& phase, double ideal) {
   window.txtIpAddrStart->setText(QString::fromStdString(Address(phase.first)));
   window.txtIpAddrEnd->setText(QString::fromStdString(Address(phase.first + phase.count - 1)));
-  const ProbeCost before = cost;
-  const double cpuBefore = ThreadCpuSeconds();
-  const long rssBefore = ResidentKiB();
-  const double ideal = phase.count * phase.idealMsPerAddress / 1000.0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(ideal * 3000) + 5000);
-
-  const auto start = Clock::now();
   window.cmdBeginScan->click();
   while (!window.lblStatus->text().startsWith(QStringLiteral("Completed scanning.")) && Clock::now() < deadline) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
+  return Clock::now() < deadline;
+}
+
+bool RunQuietly(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
+  const int probes = cost.probes;
+  return Scan(window, phase, phase.count * phase.idealMsPerAddress / 1000.0) && cost.probes - probes == phase.count &&
+         window.lstIpZN7QX->count() == phase.expectedUnits;
+}
+
+bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
+  const ProbeCost before = cost;
+  const double cpuBefore = ThreadCpuSeconds();
+  const long rssBefore = ResidentKiB();
+  const double ideal = phase.count * phase.idealMsPerAddress / 1000.0;
+  const auto start = Clock::now();
+  (void)Scan(window, phase, ideal);
   const double measured = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = ThreadCpuSeconds() - cpuBefore;
   const long rssAfter = ResidentKiB();
@@ -101,6 +115,24 @@ bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
   return ok;
 }
 
+// Many scans in a row leave no descriptor, resident memory or heap behind.
+bool LongRun(zn7qx::frmMain& window, int scans, ProbeCost& cost) {
+  using namespace zn7qx::bench;
+  const Phase phase{"long run", kFirstAnswering, 8, 100, 8, 0};
+  ProbeCost quiet;
+  // Two scans first fill the caches that stay (allocator arenas, fonts).
+  for (int i = 0; i < 2; ++i) (void)RunQuietly(window, phase, quiet);
+  const int fds = OpenDescriptors();
+  const long rss = VmRssKiB();
+  const std::size_t heap = LiveHeapBytes();
+  bool ok = true;
+  for (int i = 0; i < scans; ++i) ok = RunQuietly(window, phase, cost) && ok;
+  std::printf("long run: %d scans of %d addresses: descriptors %d -> %d, VmRSS %ld -> %ld KiB, live heap %zu -> %zu "
+              "bytes\n",
+              scans, phase.count, fds, OpenDescriptors(), rss, VmRssKiB(), heap, LiveHeapBytes());
+  return ok && OpenDescriptors() == fds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,20 +147,26 @@ int main(int argc, char** argv) {
   const QCommandLineOption silentOption(QStringLiteral("silent"),
                                         QStringLiteral("silent addresses to scan (1-125, default 20)"),
                                         QStringLiteral("N"), QStringLiteral("20"));
+  const QCommandLineOption scansOption(QStringLiteral("scans"),
+                                       QStringLiteral("then this many scans in a row for the long run (0-1000, "
+                                                      "default 0)"),
+                                       QStringLiteral("N"), QStringLiteral("0"));
   parser.addOption(answeringOption);
   parser.addOption(silentOption);
+  parser.addOption(scansOption);
   parser.process(app);
-  bool okAnswering = false, okSilent = false;
+  bool okAnswering = false, okSilent = false, okScans = false;
   const int answering = parser.value(answeringOption).toInt(&okAnswering);
   const int silent = parser.value(silentOption).toInt(&okSilent);
-  if (!okAnswering || !okSilent || answering < 1 || answering > kAnsweringCount || silent < 1 ||
-      silent > kSilentCount) {
-    std::fprintf(stderr, "bench-window: --answering takes 1 to %d, --silent 1 to %d\n", kAnsweringCount,
-                 kSilentCount);
+  const int scans = parser.value(scansOption).toInt(&okScans);
+  if (!okAnswering || !okSilent || !okScans || answering < 1 || answering > kAnsweringCount || silent < 1 ||
+      silent > kSilentCount || scans < 0 || scans > 1000) {
+    std::fprintf(stderr, "bench-window: --answering takes 1 to %d, --silent 1 to %d, --scans 0 to 1000\n",
+                 kAnsweringCount, kSilentCount);
     return 2;
   }
 
-  zn7qx::testsupport::ExitUnlessIsolated("bench-window");
+  zn7qx::sim::ExitUnlessIsolated("bench-window");
   if (!zn7qx::EchoPermitted()) {
     std::fprintf(stderr, "bench-window: ICMP echo is not permitted here; nothing to measure\n%s\n",
                  std::string(zn7qx::EchoPermissionAdvice()).c_str());
@@ -158,6 +196,7 @@ int main(int argc, char** argv) {
   };
   bool ok = true;
   for (const Phase& phase : phases) ok = RunPhase(window, phase, cost) && ok;
+  if (scans > 0) ok = LongRun(window, scans, cost) && ok;
   std::printf("memory: peak RSS %ld KiB after %d probes\n", PeakKiB(), cost.probes);
   window.close();
   return ok ? 0 : 1;

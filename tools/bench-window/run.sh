@@ -15,7 +15,7 @@ status=0
 for sockets in on off; do
   echo "== ping sockets $sockets"
   rc=0
-  "$root/tests/netns/with-sim-network.sh" --sim "$sim" --config "$here/bench-network.json" \
+  "$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$here/bench-network.json" \
     --ping-sockets "$sockets" -- env QT_QPA_PLATFORM=offscreen "$bench" "$@" || rc=$?
   # No namespaces here: a skip, unless the first path already failed.
   if [ "$rc" = 77 ]; then [ "$status" = 0 ] && exit 77; break; fi

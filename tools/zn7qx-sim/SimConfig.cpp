@@ -276,6 +276,28 @@ std::optional<FloodKind> FloodKindFromName(std::string_view name) {
 }
 
 SimConfig SimConfig::FromJsonText(std::string_view text) {
+  SimConfig c;
+  c.Overlay(text);
+  return c;
+}
+
+SimConfig SimConfig::FromFiles(const std::vector<std::string>& paths) {
+  SimConfig c;
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ConfigError("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    try {
+      c.Overlay(text.str());
+    } catch (const ConfigError& e) {
+      throw ConfigError(path + ": " + e.what());
+    }
+  }
+  return c;
+}
+
+void SimConfig::Overlay(std::string_view text) {
   json doc;
   try {
     doc = json::parse(text);
@@ -288,8 +310,7 @@ SimConfig SimConfig::FromJsonText(std::string_view text) {
       throw ConfigError("unknown top-level key \"" + it.key() + "\" (replies, flood, router)");
     }
   }
-  SimConfig c;
-  if (doc.contains("router")) c.router_ = AddressField(doc, "router", "router");
+  if (doc.contains("router")) router_ = AddressField(doc, "router", "router");
   if (doc.contains("replies")) {
     const json& replies = doc.at("replies");
     if (!replies.is_array()) throw ConfigError("\"replies\" must be a list");
@@ -301,35 +322,26 @@ SimConfig SimConfig::FromJsonText(std::string_view text) {
         throw ConfigError(where + ": give exactly one of \"address\" and \"range\"");
       }
       Behaviour b = ParseBehaviour(entry, where);
-      const std::size_t index = c.behaviours_.size();
-      c.behaviours_.push_back(std::move(b));
-      const bool answers = c.behaviours_.back().kind != Kind::Silent;
+      const std::size_t index = behaviours_.size();
+      behaviours_.push_back(std::move(b));
+      const bool answers = behaviours_.back().kind != Kind::Silent;
       if (entry.contains("address")) {
         Ip4 a = AddressField(entry, "address", where);
-        c.byAddress_[a] = index;
-        if (answers && c.answering_.size() < MaxAnsweringKept) c.answering_.push_back(a);
+        byAddress_[a] = index;
+        if (answers && answering_.size() < MaxAnsweringKept) answering_.push_back(a);
       } else {
         std::string rangeText = StringField(entry, "range", where);
         auto r = ParseIp4Range(rangeText);
         if (!r) throw ConfigError(where + ": \"range\" is not A.B.C.D-E.F.G.H or A.B.C.D/N: " + rangeText);
-        c.ranges_.push_back({*r, index});
-        for (std::uint64_t k = 0; answers && k < r->Size() && c.answering_.size() < MaxAnsweringKept; k += 1 + r->Size() / 64) {
-          c.answering_.push_back(static_cast<Ip4>(r->first + k));
+        ranges_.push_back({*r, index});
+        for (std::uint64_t k = 0; answers && k < r->Size() && answering_.size() < MaxAnsweringKept; k += 1 + r->Size() / 64) {
+          answering_.push_back(static_cast<Ip4>(r->first + k));
         }
       }
     }
   }
-  if (doc.contains("flood")) c.flood_ = ParseFlood(doc.at("flood"));
-  if (c.router_) c.SetDefaultErrorSource(*c.router_);
-  return c;
-}
-
-SimConfig SimConfig::FromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError("cannot read " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return FromJsonText(text.str());
+  if (doc.contains("flood")) flood_ = ParseFlood(doc.at("flood"));
+  if (router_) SetDefaultErrorSource(*router_);
 }
 
 void SimConfig::SetDefaultErrorSource(Ip4 router) {

@@ -81,7 +81,11 @@ class SimConfig {
  public:
   // Throws ConfigError with a message that names the offending entry.
   static SimConfig FromJsonText(std::string_view text);
-  static SimConfig FromFile(const std::string& path);
+  // Each file laid over the ones before it: its replies are added (and win
+  // over earlier entries for the same address), its router and flood replace
+  // theirs.
+  static SimConfig FromFiles(const std::vector<std::string>& paths);
+  void Overlay(std::string_view text);
 
   // The behaviour for a target; single addresses win over ranges, and among
   // ranges the one listed last wins. Unlisted addresses are silent.

@@ -20,7 +20,7 @@ is through the test harness, which builds the namespaces, routes the target
 ranges to this namespace as local addresses (ip route add local CIDR dev lo)
 and turns the kernel's own echo replies off:
 
-  tests/netns/with-sim-network.sh --config site.json -- COMMAND...
+  tools/zn7qx-sim/with-sim-network.sh --config site.json -- COMMAND...
 
 Configuration (JSON):
   {"router": "198.18.0.254",
@@ -59,30 +59,37 @@ int main(int argc, char** argv) {
   app.formatter(std::make_shared<CLI::Formatter>());
   app.get_formatter()->column_width(30);
 
-  std::string configPath;
+  std::vector<std::string> configPaths;
   SimOptions options;
+  IsolationRules probeSide;
   std::vector<std::string> exclude;
   std::string router;
   bool checkOnly = false;
   bool noSysctl = false;
-  app.add_option("-c,--config", configPath, "simulator configuration (JSON); without one every address is silent");
+  app.add_option("-c,--config", configPaths,
+                 "simulator configuration (JSON); repeatable, each file laid over the ones before it (its "
+                 "replies added, its router and flood taking over); without one every address is silent");
   app.add_option("--max-seconds", options.maxSeconds, "stop by itself after this long (default 600)")
       ->check(CLI::Range(0.1, 86400.0));
   app.add_option("--ready-file", options.readyFile, "write the pid to this file once listening");
   app.add_option("--exclude", exclude, "never answer for this address (the prober's own); repeatable");
   app.add_option("--router", router, "source of ICMP errors that name no \"from\" (unless the config has \"router\")");
   app.add_flag("--check-isolation", checkOnly, "only say whether this namespace is isolated (exit 0 or 3)");
+  app.add_option("--probe-link", probeSide.probeLink,
+                 "with --check-isolation: the probe side, whose only link besides loopback is this veth");
+  app.add_option("--ranges", probeSide.ranges,
+                 "with --check-isolation: space-separated CIDRs every IPv4 route must stay inside");
   app.add_flag("--no-sysctl", noSysctl,
                "do not set net.ipv4.icmp_echo_ignore_all=1 (refuse instead when it is 0)");
   CLI11_PARSE(app, argc, argv);
   options.setSysctl = !noSysctl;
 
   // Before anything else: nothing is opened or changed outside a test namespace.
-  if (auto problems = IsolationProblemsHere(); !problems.empty()) {
+  if (auto problems = IsolationProblemsHere(checkOnly ? probeSide : IsolationRules{}); !problems.empty()) {
     std::cerr << "zn7qx-sim: refusing to run: this network namespace is not isolated:\n";
     for (const auto& p : problems) std::cerr << "  - " << p << "\n";
     std::cerr << "Run it inside a network namespace whose only links are loopback and veth pairs, "
-                 "e.g. through tests/netns/with-sim-network.sh.\n";
+                 "e.g. through tools/zn7qx-sim/with-sim-network.sh.\n";
     return 3;
   }
   if (checkOnly) {
@@ -92,7 +99,7 @@ int main(int argc, char** argv) {
 
   SimConfig config;
   try {
-    if (!configPath.empty()) config = SimConfig::FromFile(configPath);
+    config = SimConfig::FromFiles(configPaths);
     for (const std::string& e : exclude) {
       auto a = ParseIp4(e);
       if (!a) throw ConfigError("--exclude: not an IPv4 address: " + e);
@@ -104,7 +111,7 @@ int main(int argc, char** argv) {
       config.SetDefaultErrorSource(*a);
     }
   } catch (const ConfigError& e) {
-    std::cerr << "zn7qx-sim: " << (configPath.empty() ? "" : configPath + ": ") << e.what() << "\n";
+    std::cerr << "zn7qx-sim: " << e.what() << "\n";
     return 2;
   }
   Simulator sim(std::move(config), std::move(options));

@@ -25,6 +25,6 @@ for tool in fping nmap python3; do command -v $tool >/dev/null || { echo "bench.
 [ -x "$scan" ] && [ -x "$sim" ] || { echo "bench.sh: build zn7qx-scan and zn7qx-sim first (looked in $build)" >&2; exit 2; }
 echo "zn7qx-scan: $scan"
 echo "$(fping -v 2>&1 | head -n1); $(nmap --version | head -n1); $(nproc) cores"
-exec "$repo/tests/netns/with-sim-network.sh" --sim "$sim" --config "$here/bench-network.json" \
+exec "$repo/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$here/bench-network.json" \
   --probe-cidr 198.18.0.1/23 --routed 198.19.0.0/16 --sim-log /dev/null --max-seconds 1800 \
   -- python3 "$here/bench.py" "$scan" "$here/bench-network.json" "$repeat" "$nmap_wide"

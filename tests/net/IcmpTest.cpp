@@ -1,0 +1,169 @@
+// What comes off the wire, read by the pure parsers of both socket paths,
+// and what becomes of an ICMP error: its status and the status's text.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "net/EchoRecord.h"
+#include "net/ICMPPing.h"
+#include "net/linux/IcmpPacket.h"
+#include "tests/support/Addresses.h"
+#include "tests/support/Packets.h"
+
+namespace zn7qx::test {
+namespace {
+
+using linuxnet::EchoEvent;
+
+const std::uint32_t kMe = Net("198.18.0.1"), kTarget = Net("198.18.0.10"), kRouter = Net("198.18.0.254");
+const std::string kPayload(ProbePayload);
+
+Bytes Request(std::size_t dataBytes = 98) {
+  Bytes r = Icmp(8, 0, 0x1234, 7, kPayload);
+  r.resize(8 + dataBytes);
+  return r;
+}
+
+// type and code of an ICMP message (-1: none gives this status) -> status -> text.
+struct ErrorRow {
+  int type, code;
+  std::int32_t status;
+  const char* text;
+};
+
+const ErrorRow kErrors[] = {
+    {3, 0, 11002, "Destination Net Unreachable"},      {3, 1, 11003, "Destination Host Unreachable"},
+    {3, 2, 11004, "Destination Protocol Unreachable"}, {3, 3, 11005, "Destination Port Unreachable"},
+    {3, 4, 11009, "Packet Too Big"},                   {3, 5, 11012, "Bad Route"},
+    {3, 6, 11002, "Destination Net Unreachable"},      {3, 7, 11003, "Destination Host Unreachable"},
+    {3, 9, 11002, "Destination Net Unreachable"},      {3, 10, 11003, "Destination Host Unreachable"},
+    {3, 11, 11002, "Destination Net Unreachable"},     {3, 13, 11003, "Destination Host Unreachable"},
+    {3, 200, 11003, "Destination Host Unreachable"},   {4, 0, 11016, "Source Quench"},
+    {11, 0, 11013, "TimeToLive Expired Transit"},      {11, 1, 11014, "TimeToLive Expired Reassembly"},
+    {12, 0, 11015, "Parameter Problem"},               {12, 2, 11015, "Parameter Problem"},
+    {-1, -1, 0, "Success!"}, {-1, -1, 11001, "Buffer Too Small"}, {-1, -1, 11006, "No Resources"},
+    {-1, -1, 11007, "Bad Option"}, {-1, -1, 11008, "Hardware Error"}, {-1, -1, 11010, "Request Timed Out"},
+    {-1, -1, 11011, "Bad Request"}, {-1, -1, 11017, "Option Too Big"}, {-1, -1, 11018, "Bad Destination"},
+    {-1, -1, 11032, "Negotiating IPSEC"}, {-1, -1, 11050, "General Failure"}, {-1, -1, -1, "Unknown Response"},
+    {-1, -1, 11000, "Unknown Response"}, {-1, -1, 11019, "Unknown Response"}, {-1, -1, 11049, "Unknown Response"},
+    {-1, -1, 11051, "Unknown Response"}, {-1, -1, INT_MIN, "Unknown Response"}, {-1, -1, INT_MAX, "Unknown Response"},
+};
+
+TEST(IcmpErrors, BecomeTheirStatusOnBothPathsAndTheStatusItsText) {
+  for (const ErrorRow& row : kErrors) {
+    SCOPED_TRACE(std::to_string(row.type) + "/" + std::to_string(row.code) + " " + row.text);
+    EXPECT_EQ(GetStatusText(row.status), row.text);
+    if (row.type < 0) continue;
+    const auto type = static_cast<std::uint8_t>(row.type), code = static_cast<std::uint8_t>(row.code);
+    EXPECT_EQ(linuxnet::StatusFromIcmp(type, code), row.status);
+    const auto raw = linuxnet::ParseRawPacket(ErrorPacket(type, code, kRouter, kMe, Ip(kMe, kTarget, Request(8))));
+    const auto queued = linuxnet::ParseErrorQueueMessage(
+        ExtendedError(SO_EE_ORIGIN_ICMP, type, code, EHOSTUNREACH, kRouter), Request(), kTarget);
+    for (const auto& event : {raw, queued}) {
+      ASSERT_TRUE(event);
+      EXPECT_EQ(event->kind, EchoEvent::Kind::Error);
+      EXPECT_EQ(event->status, row.status);
+      EXPECT_EQ(event->peer, kTarget);
+      EXPECT_EQ(event->from, kRouter);
+      EXPECT_EQ(event->identifier, 0x1234);
+      EXPECT_EQ(event->sequence, 7);
+    }
+  }
+  for (std::uint8_t type : {0, 5, 8, 9, 13, 14, 255}) EXPECT_FALSE(linuxnet::StatusFromIcmp(type, 0)) << int(type);
+}
+
+TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
+  const std::pair<int, std::int32_t> rows[] = {
+      {ENETUNREACH, 11002}, {EHOSTUNREACH, 11003}, {ENOBUFS, 11006}, {EAGAIN, 11006}, {EMSGSIZE, 11009},
+      {EACCES, 11018},      {EINVAL, 11018},       {EPERM, 11018},   {EIO, 11050},    {0, 11050}};
+  for (const auto& [error, status] : rows) EXPECT_EQ(linuxnet::StatusFromErrno(error), status) << error;
+  const auto local = linuxnet::ParseErrorQueueMessage(ExtendedError(SO_EE_ORIGIN_LOCAL, 0, 0, EMSGSIZE, std::nullopt),
+                                                      Request(0), kTarget);
+  ASSERT_TRUE(local);
+  EXPECT_EQ(local->status, IP_PACKET_TOO_BIG);
+  EXPECT_EQ(local->from, 0u);
+}
+
+// A sound echo reply from the target, changed one way per row: taken or dropped.
+struct PacketRow {
+  const char* name;
+  bool taken;
+  std::function<Bytes()> packet;
+};
+
+Bytes Reply(unsigned type = 0, unsigned code = 0, const std::string& data = kPayload) {
+  return Icmp(type, code, 0x4242, 99, data);
+}
+Bytes Changed(Bytes b, std::size_t at, unsigned char value) {
+  b.at(at) = value;
+  return b;
+}
+Bytes Cut(Bytes b, std::size_t size) {
+  b.resize(size);
+  return b;
+}
+Bytes WithTotal(Bytes b, unsigned total) {
+  Put16(b, 2, total);
+  return b;
+}
+
+TEST(ReceivedPackets, RawPathChecksTheIpHeaderAndTheQuote) {
+  const auto ours = [](unsigned type, unsigned code, const Bytes& quote) {
+    return ErrorPacket(type, code, kRouter, kMe, quote);
+  };
+  const PacketRow rows[] = {
+      {"echo reply", true, [] { return Ip(kTarget, kMe, Reply()); }},
+      {"options skipped", true, [] { return Ip(kTarget, kMe, Reply(), 1, 3); }},
+      {"bytes past the total length", true, [] { return Cut(Ip(kTarget, kMe, Reply()), 20 + 106 + 4); }},
+      {"IPv6 version", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 0, 0x65); }},
+      {"header below 20", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 0, 0x44); }},
+      {"header past the packet", false, [] { return Cut(Changed(Ip(kTarget, kMe, Reply()), 0, 0x4F), 40); }},
+      {"UDP", false, [] { return Ip(kTarget, kMe, Reply(), 17); }},
+      {"total past the bytes", false, [] { return WithTotal(Ip(kTarget, kMe, Reply()), 127); }},
+      {"total below the header", false, [] { return WithTotal(Ip(kTarget, kMe, Reply()), 19); }},
+      {"first of several fragments", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 6, 0x20); }},
+      {"later fragment", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 7, 0x10); }},
+      {"ICMP header cut", false, [] { return WithTotal(Cut(Ip(kTarget, kMe, Reply()), 27), 27); }},
+      {"bad checksum", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 125, 0); }},
+      {"our own request", false, [] { return Ip(kMe, kTarget, Reply(8)); }},
+      {"error quoting the request header only", true, [=] { return ours(11, 0, Ip(kMe, kTarget, Request(0))); }},
+      {"error quoting an echo reply", false, [=] { return ours(3, 1, Ip(kMe, kTarget, Reply())); }},
+      {"error quoting UDP", false, [=] { return ours(3, 3, Ip(kMe, kTarget, Request(), 17)); }},
+      {"error with its quote cut", false, [=] { return ours(3, 1, Cut(Ip(kMe, kTarget, Request()), 27)); }},
+      {"error with no quote", false, [=] { return ours(3, 1, {}); }},
+      {"error quoting a later fragment", false, [=] { return ours(3, 1, Changed(Ip(kMe, kTarget, Request()), 6, 1)); }},
+      {"error with a bad checksum", false, [=] { return Changed(ours(3, 1, Ip(kMe, kTarget, Request())), 22, 1); }},
+      {"redirect", false, [=] { return ours(5, 1, Ip(kMe, kTarget, Request())); }},
+  };
+  for (const PacketRow& row : rows) {
+    const auto event = linuxnet::ParseRawPacket(row.packet());
+    ASSERT_EQ(event.has_value(), row.taken) << row.name;
+    if (event && event->kind == EchoEvent::Kind::Reply) {
+      EXPECT_EQ(event->data, Bytes(kPayload.begin(), kPayload.end())) << row.name;
+      EXPECT_EQ(event->ttl, 57);
+      EXPECT_EQ(event->tos, 0x10);
+    }
+  }
+}
+
+TEST(ReceivedPackets, ErrorQueueNeedsAnIcmpOrLocalErrorAboutAnEchoRequest) {
+  const Bytes ee = ExtendedError(SO_EE_ORIGIN_ICMP, 3, 1, EHOSTUNREACH, kRouter);
+  const std::pair<Bytes, Bytes> dropped[] = {
+      {Cut(ee, 10), Request()},
+      {ee, Cut(Request(), 7)},
+      {ee, Reply()},
+      {ExtendedError(SO_EE_ORIGIN_NONE, 3, 1, 0, kRouter), Request()},
+      {ExtendedError(SO_EE_ORIGIN_ICMP6, 1, 0, 0, kRouter), Request()},
+      {ExtendedError(SO_EE_ORIGIN_ICMP, 5, 0, 0, kRouter), Request()},
+  };
+  for (const auto& [extended, quoted] : dropped) EXPECT_FALSE(linuxnet::ParseErrorQueueMessage(extended, quoted, kTarget));
+  // An offender cut short leaves the sender unknown; the error still counts.
+  const auto event = linuxnet::ParseErrorQueueMessage(Cut(ee, ee.size() - 4), Request(), kTarget);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->from, 0u);
+}
+
+}  // namespace
+}  // namespace zn7qx::test

@@ -1,0 +1,141 @@
+// The real probe against the simulated site (site.json), run by the harness
+// on both socket paths, and again under a flood (flood.json laid over it).
+// ZN7QX_ECHO_PATH names the path the run must be on; ZN7QX_FLOOD_PACKETS the
+// packets that must at least have arrived, so that a flood that failed to
+// start cannot pass for a quiet run.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "net/ICMPPing.h"
+#include "net/linux/EchoSocket.h"
+#include "tests/support/Addresses.h"
+#include "tests/support/FakeView.h"
+#include "tests/support/Isolation.h"
+#include "tools/bench-common/ProcessFigures.h"
+#include "tools/zn7qx-scan/SocketTransport.h"
+#include "tools/zn7qx-scan/Sweep.h"
+#include "ui/ScanController.h"
+
+namespace zn7qx::test {
+namespace {
+
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Room beyond the 300 ms for opening and closing the socket on a busy machine.
+constexpr milliseconds kDeadline{PingTimeoutMs + 100};
+const std::string kPayload(ProbePayload);
+
+bool RawPath() { return linuxnet::EchoSocket::Open().kind() == linuxnet::SocketKind::Raw; }
+
+class Echo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ZN7QX_ASSERT_ISOLATED();
+    const auto kind = linuxnet::EchoSocket::Open().kind();
+    const std::string path = std::getenv("ZN7QX_ECHO_PATH") ? std::getenv("ZN7QX_ECHO_PATH") : "";
+    ASSERT_EQ(kind, path == "raw" ? linuxnet::SocketKind::Raw : linuxnet::SocketKind::Datagram) << path;
+  }
+};
+
+// One probe: what comes back, from whom, and within which time.
+struct ProbeRow {
+  std::string address;
+  std::int32_t status;
+  std::string data;  // the reply's data; for errors, the sender
+};
+
+TEST_F(Echo, EachAddressGetsItsOwnAnswerWithinTheDeadline) {
+  const std::string host = kPayload, router = "198.18.0.254";
+  const std::int32_t reassembly = RawPath() ? IP_TTL_EXPIRED_REASSEM : IP_REQ_TIMED_OUT;  // ping sockets never see it
+  const ProbeRow rows[] = {
+      {"198.18.0.10", 0, "Found.Unit-7 (hall A)"},
+      {"198.18.0.11", 0, "Found.Unit-7\0\xff\x80\xe9\r\nA"s},
+      {"198.18.0.12", 0, "found.lower case is a host"},
+      {"198.18.0.13", 0, "Found."},
+      {"198.18.0.15", 0, "Found." + std::string(244, 'L')},  // cut at the record's 250 bytes
+      {"198.18.0.30", IP_REQ_TIMED_OUT, ""},                 // answers at 450 ms ...
+      {"198.18.0.20", 0, host},                              // ... into this probe, which keeps its own
+      {"198.18.0.31", 0, host},                              // three answers ...
+      {"198.18.0.50", IP_REQ_TIMED_OUT, ""},                 // ... none spilling over
+      {"198.18.0.47", 0, host},                              // 200 ms: in time
+      {"198.18.0.32", IP_DEST_HOST_UNREACHABLE, router},
+      {"198.18.0.33", IP_DEST_NET_UNREACHABLE, router},
+      {"198.18.0.34", IP_DEST_PORT_UNREACHABLE, "198.18.0.22"},
+      {"198.18.0.35", IP_PACKET_TOO_BIG, router},
+      {"198.18.0.36", IP_TTL_EXPIRED_TRANSIT, router},
+      {"198.19.201.1", reassembly, reassembly == IP_REQ_TIMED_OUT ? "" : router},
+      {"198.18.0.38", IP_PARAM_PROBLEM, router},
+      {"198.18.0.39", IP_SOURCE_QUENCH, router},
+      {"198.18.0.40", IP_DEST_HOST_UNREACHABLE, router},
+      {"198.18.0.41", IP_REQ_TIMED_OUT, ""},  // bad checksum
+      {"198.18.0.42", IP_REQ_TIMED_OUT, ""},  // another identifier
+      {"198.18.0.43", IP_REQ_TIMED_OUT, ""},  // another sequence
+      {"198.18.0.44", IP_REQ_TIMED_OUT, ""},  // from another address
+      {"198.18.0.45", IP_REQ_TIMED_OUT, ""},  // cut inside the header
+      {"198.18.0.46", IP_REQ_TIMED_OUT, ""},  // an error quoting nothing of ours
+      {"198.18.0.255", IP_BAD_DESTINATION, ""},   // the subnet's broadcast: refused by the kernel
+      {"198.18.1.1", IP_DEST_NET_UNREACHABLE, ""},  // no route at all
+      {"0.0.0.0", -1, ""},                           // refused before anything is sent
+      {"255.255.255.255", -1, ""},
+      {"198.18.0.10\0"s, -1, ""},
+      {"198.18.0.10.5", -1, ""},
+  };
+  const auto before = sim::ProbeLinkCounters();
+  for (const ProbeRow& row : rows) {
+    SCOPED_TRACE(row.address);
+    ICMP_ECHO_REPLY reply;
+    const auto start = Clock::now();
+    const std::int32_t status = Ping(row.address, reply);
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(reply.Status, status == -1 ? 0 : row.status) << "a refused text leaves the record cleared";
+    EXPECT_LE(took, status == -1 ? milliseconds(50) : kDeadline);
+    if (status == IP_REQ_TIMED_OUT) {
+      EXPECT_GE(took, milliseconds(PingTimeoutMs - 5));
+    }
+    if (status == IP_SUCCESS) {
+      EXPECT_EQ(std::string(reply.Data, reply.DataSize), row.data);
+      EXPECT_EQ(std::string(reply.Data + reply.DataSize, 250 - reply.DataSize), std::string(250 - reply.DataSize, '\0'));
+      EXPECT_EQ(reply.Address, Net(row.address));
+      EXPECT_LT(reply.RoundTripTime, static_cast<unsigned>(PingTimeoutMs));
+    } else {
+      EXPECT_EQ(reply.DataSize, 0);
+      if (!row.data.empty()) {
+        EXPECT_EQ(reply.Address, Net(row.data)) << "the sender of the error";
+      }
+    }
+  }
+  if (const char* flood = std::getenv("ZN7QX_FLOOD_PACKETS")) {
+    const auto after = sim::ProbeLinkCounters();
+    ASSERT_TRUE(before && after);
+    EXPECT_GE(after->packets - before->packets, std::strtoull(flood, nullptr, 10)) << "the flood did not arrive";
+  }
+}
+
+TEST_F(Echo, AScanAndASweepLeaveNoDescriptorBehind) {
+  const int before = bench::OpenDescriptors();
+  FakeView view;
+  ScanController controller(view, RealSeams());
+  controller.OnOpen();
+  view.start = "198.18.0.9";
+  view.end = "198.18.0.13";
+  controller.BeginScan();
+  while (view.queue.Count() > 0) controller.PingTick(0);
+  EXPECT_EQ(view.units.items.size(), 3u);
+  controller.OnClose();
+  for (int i = 0; i < 2; ++i) {
+    auto socket = linuxnet::EchoSocket::Open();
+    scan::SocketTransport transport(std::move(socket));
+    const auto result = scan::RunSweep({{Num("198.18.0.9"), Num("198.18.0.33")}}, transport, {});
+    EXPECT_EQ(result.counts.units, 5);
+  }
+  EXPECT_EQ(bench::OpenDescriptors(), before);
+}
+
+}  // namespace
+}  // namespace zn7qx::test

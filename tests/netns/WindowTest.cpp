@@ -1,0 +1,75 @@
+// The real window with the real probe, offscreen, against the simulated site.
+// ZN7QX_EXPECT_NO_ECHO marks the run where ICMP echo is not permitted.
+
+#include "tests/support/Isolation.h"
+#include "tests/ui/WindowFixture.h"
+#include "ui/AppInfo.h"
+
+namespace zn7qx::test {
+namespace {
+
+class WindowOnTheSite : public WindowTest {
+ protected:
+  void SetUp() override {
+    ZN7QX_ASSERT_ISOLATED();
+    ScanSeams seams = RealSeams();
+    seams.ping = [this, ping = seams.ping](const std::string& address, ICMP_ECHO_REPLY& reply) {
+      net.pinged.push_back(address);
+      return ping(address, reply);
+    };
+    Open(false, seams);
+    QTest::qWait(20);  // the permission notice comes just after opening
+  }
+  bool Completed(int ms) {
+    return WaitFor([&] { return Text(window->lblStatus).starts_with("Completed scanning."); }, ms);
+  }
+  bool noEcho = std::getenv("ZN7QX_EXPECT_NO_ECHO") != nullptr;
+};
+
+TEST_F(WindowOnTheSite, ListsUnitsInProbeOrderAndShowsTheLastError) {
+  if (noEcho) GTEST_SKIP() << "this run may not send";
+  EXPECT_EQ(window->txtIpAddrStart->text(), "198.18.0.0");
+  EXPECT_EQ(window->txtIpAddrEnd->text(), "198.18.0.255");
+  EXPECT_TRUE(boxes.empty());
+  Scan("198.18.0.9", "198.18.0.14");
+  ASSERT_TRUE(Completed(6 * 500));
+  const std::vector<std::string> units{"198.18.0.10: Unit-7 (hall A)", "198.18.0.11: Unit-7", "198.18.0.13: ",
+                                       "198.18.0.14: \x1b[31mRed\r\n\x07\xff\\"};
+  ASSERT_EQ(window->Units().Count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(window->Units().Item(i), units[static_cast<std::size_t>(i)]);
+  EXPECT_EQ(Shown(window->lstIpOther), std::vector<std::string>{"198.18.0.12"});
+  EXPECT_EQ(Text(window->lblStatus), "Completed scanning. 4 ZN7QX unit(s) found.");
+
+  Scan("198.18.0.30", "198.18.0.32");
+  ASSERT_TRUE(Completed(3 * 500));
+  EXPECT_EQ(Text(window->lblLastError), "Last ping error: Destination Host Unreachable");
+  EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"No units found."});
+  EXPECT_EQ(Shown(window->lstIpOther), std::vector<std::string>{"198.18.0.31"});
+}
+
+TEST_F(WindowOnTheSite, CancelStopsProbingAndKeepsTheCancelSummary) {
+  if (noEcho) GTEST_SKIP() << "this run may not send";
+  Scan("198.18.0.140", "198.18.0.199");
+  ASSERT_TRUE(WaitFor([&] { return net.pinged.size() >= 12; }, 12 * 400));
+  QTest::mouseClick(window->cmdCancelScan, Qt::LeftButton);
+  const std::size_t probed = net.pinged.size();
+  EXPECT_EQ(Text(window->lblStatus), "Scan canceled. Found 1 ZN7QX unit(s).");
+  QTest::qWait(500);
+  EXPECT_EQ(net.pinged.size(), probed);
+  EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"198.18.0.150: Unit-150"});
+  EXPECT_EQ(window->lstIpOther->count() + 1, static_cast<int>(probed)) << "every host answered";
+}
+
+TEST_F(WindowOnTheSite, WithoutEchoPermissionTheWindowSaysWhatToDo) {
+  if (!noEcho) GTEST_SKIP() << "this run may send";
+  ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 2000));
+  EXPECT_EQ(boxes[0].title, kApplicationName);
+  EXPECT_NE(boxes[0].text.find("net.ipv4.ping_group_range"), std::string::npos);
+  EXPECT_NE(boxes[0].text.find("setcap cap_net_raw+ep"), std::string::npos);
+  Scan("198.18.0.10", "198.18.0.10");
+  ASSERT_TRUE(Completed(2000));
+  EXPECT_EQ(Text(window->lblLastError), "Last ping error: Unknown Response");
+}
+
+}  // namespace
+}  // namespace zn7qx::test

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# One case of the real zn7qx-scan against the simulated site, on the probe
+# side of the harness, which the simulator's check confirms first.
+#   sweep.sh CASE ZN7QX_SCAN ZN7QX_SIM
+set -uo pipefail
+case_name=$1 scan=$2 sim=$3
+fail() { echo "sweep[$case_name]: FAIL: $*" >&2; exit 1; }
+"$sim" --check-isolation --probe-link "${ZN7QX_PROBE_IF:-none}" --ranges "${ZN7QX_TEST_RANGES:-}" >/dev/null ||
+  fail "not in an isolated test network: nothing sent"
+
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err" "$out".*' EXIT
+run() { "$scan" "$@" >"$out" 2>"$err"; status=$?; }
+expect_status() { [ "$status" = "$1" ] || { cat "$err" >&2; fail "exit status $status, wanted $1"; }; }
+expect_in() { grep -qF -- "$2" "$1" || { cat "$1" >&2; fail "missing: $2"; }; }
+expect_lines() { diff -u - "$out" >&2 || fail "standard output differs"; }
+# What a sweep of 198.18.0.0/24 with --all lists, in address order.
+site() {
+  { printf '198.18.0.%s host\n' 1 12 {20..29} 31 47 {100..149} {151..199}
+    printf '%s\n' "198.18.0.10: Unit-7 (hall A)" "198.18.0.11: Unit-7" "198.18.0.13: " \
+      '198.18.0.14: \x1b[31mRed\x0d\x0a\x07\xff\\' "198.18.0.15: $(printf 'L%.0s' {1..244})" \
+      "198.18.0.32 error: Destination Host Unreachable" "198.18.0.33 error: Destination Net Unreachable" \
+      "198.18.0.34 error: Destination Port Unreachable" "198.18.0.35 error: Packet Too Big" \
+      "198.18.0.36 error: TimeToLive Expired Transit" "198.18.0.38 error: Parameter Problem" \
+      "198.18.0.39 error: Source Quench" "198.18.0.40 error: Destination Host Unreachable" \
+      "198.18.0.48: Late-unit" "198.18.0.150: Unit-150" "198.18.0.255 error: Bad Destination"
+  } | sort -t. -k4,4n
+}
+received() { awk -v link="$ZN7QX_PROBE_IF:" '$1 == link { print $3 }' /proc/self/net/dev; }
+
+case "$case_name" in
+  all)
+    run 198.18.0.0/24 --all
+    expect_status 0
+    site | expect_lines
+    expect_in "$err" "Completed scanning. 7 ZN7QX unit(s) found. 256 addresses: 113 other hosts, 9 errors, 127 silent;"
+    ;;
+  flood)
+    # Paced over more than a second, so that stale answers to requests long
+    # timed out come in while later ones are still waiting.
+    before=$(received)
+    run 198.18.0.0/24 --all --rate 200 --burst 1
+    expect_status 0
+    site | expect_lines
+    [ $(( $(received) - before )) -ge 10000 ] || fail "the flood did not arrive: $(( $(received) - before )) packets"
+    ;;
+  units)
+    run 198.18.0.40-198.18.0.48 198.18.0.10,198.18.0.11/32 198.18.0.140-198.18.0.160
+    expect_status 0
+    printf '%s\n' "198.18.0.10: Unit-7 (hall A)" "198.18.0.11: Unit-7" "198.18.0.48: Late-unit" "198.18.0.150: Unit-150" |
+      expect_lines
+    ;;
+  formats)
+    run 198.18.0.12 198.18.0.14 198.18.0.32 --csv --all -q
+    expect_status 0
+    [ ! -s "$err" ] || fail "--quiet still wrote to standard error"
+    printf '%s\r\n' "address,kind,text,status,status_text,rtt_ms" "198.18.0.12,host,,0,Success!,RTT" \
+      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,Success!,RTT' "198.18.0.32,error,,11003,Destination Host Unreachable,RTT" |
+      diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3}\r$/,RTT\r/' "$out") >&2 || fail "CSV differs"
+    run 198.18.0.10-198.18.0.14 --json
+    expect_status 0
+    python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["ranges"] == ["198.18.0.10-198.18.0.14"] and d["summary"]["units"] == 4
+assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\"]' <"$out" ||
+      fail "JSON: $(cat "$out")"
+    ;;
+  none)
+    run 198.18.0.30 198.18.0.41-198.18.0.46 198.18.0.50-198.18.0.60
+    expect_status 1
+    [ ! -s "$out" ] || fail "output for no units: $(cat "$out")"
+    expect_in "$err" "Completed scanning. No ZN7QX units found. 18 addresses: 0 other hosts, 0 errors, 18 silent;"
+    ;;
+  default-range)
+    run --json -q
+    expect_status 0
+    expect_in "$out" '"198.18.0.0-198.18.0.255"'
+    expect_in "$out" '"addresses": 256'
+    ;;
+  bad-usage)
+    for args in 198.18.0.9-198.18.0.1 198.18.0.0/33 nonsense 0.0.0.0 198.19.0.0/15 "--rate 1000000 198.18.0.10" \
+                "--rate nan 198.18.0.10" "--rate inf 198.18.0.10" "--rate -5 198.18.0.10" --bogus; do
+      # shellcheck disable=SC2086
+      run $args
+      expect_status 2
+      [ ! -s "$out" ] || fail "output for $args"
+    done
+    ;;
+  no-echo)
+    run 198.18.0.10
+    expect_status 3
+    expect_in "$err" "not permitted"
+    expect_in "$err" "ping_group_range"
+    expect_in "$err" "cap_net_raw"
+    ;;
+  wrap)
+    # 65792 addresses: more requests than sequence numbers.
+    run 198.18.0.0/24 198.19.0.0/16 --max-addresses 70000 --all
+    expect_status 0
+    grep -E '^198\.19\.[0-9.]+: ' "$out" >"$out.units"
+    printf '%s\n' "198.19.0.1: Unit-1" "198.19.128.5: Unit-3" "198.19.255.254: Unit-4" | diff -u - "$out.units" >&2 ||
+      fail "units of the wrap sweep"
+    # 8192 hosts in 198.19.0.0/19, less the unit and the late one.
+    [ "$(grep -c '^198\.19\.[0-9.]* host$' "$out")" = 8190 ] || fail "hosts: $(grep -c '^198\.19.* host$' "$out")"
+    [ "$(grep -c '^198\.19\.200\.[0-9]* error: Destination Host Unreachable$' "$out")" = 256 ] || fail "errors"
+    grep -q '^198\.19\.9\.9 ' "$out" && fail "the late answer was taken"
+    run 198.18.0.0/24 198.19.0.0/16
+    expect_status 2
+    expect_in "$err" "65792 addresses, more than the limit of 65536"
+    ;;
+  *) fail "unknown case" ;;
+esac
+echo "sweep[$case_name]: ok"

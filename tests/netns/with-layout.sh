@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# with-layout.sh LAYOUT -- COMMAND ARGS...
+# Runs COMMAND in a fresh network namespace holding the interface layout
+# LAYOUT (ZN7QX_DISCOVERY_LAYOUT tells it which). The interfaces are veth
+# ends whose peers sit in a second namespace of ours. Nothing is sent.
+# Exits 77 where network namespaces cannot be made.
+set -euo pipefail
+[ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 LAYOUT -- COMMAND ARGS..." >&2; exit 2; }
+layout=$1
+shift 2
+if [ "${ZN7QX_IN_LAYOUT_NS:-}" != "$layout" ]; then
+  mode=(-rn); [ "$(id -u)" -eq 0 ] && mode=(-n)
+  unshare "${mode[@]}" true 2>/dev/null || { echo "SKIP: cannot create a network namespace" >&2; exit 77; }
+  ZN7QX_IN_LAYOUT_NS=$layout exec unshare "${mode[@]}" -- "$0" "$layout" -- "$@"
+fi
+# Our own namespace: it must hold nothing but lo.
+[ "$(ip -o link show | awk -F': ' '{print $2}')" = lo ] || { echo "FAIL: the namespace is not fresh" >&2; exit 1; }
+
+unshare -n sleep 120 &
+peers=$!
+trap 'status=$?; kill "$peers"; wait "$peers" 2>/dev/null || true; exit $status' EXIT
+until [ "$(readlink "/proc/$peers/ns/net")" != "$(readlink /proc/self/ns/net)" ]; do sleep 0.02; done
+# link NAME [up|down] [peer-down]
+link() {
+  ip link add "$1" type veth peer name "p-$1" netns "$peers"
+  [ "${3:-}" = peer-down ] || nsenter --net="/proc/$peers/ns/net" ip link set "p-$1" up
+  ip link set "$1" "${2:-up}"
+}
+ip link set lo up
+case "$layout" in
+  OnlyLoopback) ;;
+  OneInterface) link n0; ip addr add 10.0.2.15/23 dev n0 ;;
+  FirstWithoutAddress) link n9; link n1; ip addr add 10.0.2.15/23 dev n1 ;;
+  # n9 is made first, so listed first, although its name sorts last.
+  IndexOrder) link n9; link n1; ip addr add 198.18.9.1/24 dev n9; ip addr add 10.0.2.15/23 dev n1 ;;
+  DownInterface) link n0 down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1 ;;
+  OnlyDown) link n0 down; ip addr add 10.0.2.15/23 dev n0 ;;
+  NoCarrier) link n0 up peer-down; ip addr add 10.0.2.15/23 dev n0 ;;
+  TwoAddresses) link n0; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.6.1/24 dev n0 ;;
+  LabelledAddress) link n0; ip addr add 10.0.2.15/23 dev n0 label n0:lab ;;
+  *) echo "unknown layout: $layout" >&2; exit 2 ;;
+esac
+ZN7QX_DISCOVERY_LAYOUT=$layout "$@"

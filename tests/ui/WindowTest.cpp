@@ -1,0 +1,160 @@
+// The real window under Qt's offscreen platform: what it shows, layout
+// invariants a real fault would break, a scan on its timer, its boxes.
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <tuple>
+
+#include "tests/ui/WindowFixture.h"
+#include "ui/AppInfo.h"
+
+namespace zn7qx::test {
+namespace {
+
+TEST_F(WindowTest, ShowsItsCaptionsAndOpensOnTheLocalSubnet) {
+  frmMain unopened(net.Seams());
+  EXPECT_EQ(unopened.txtIpAddrStart->text(), "192.168.1.1");
+  EXPECT_EQ(unopened.txtIpAddrEnd->text(), "192.168.1.254");
+  Open();
+  EXPECT_EQ(window->windowTitle(), "Morvalent ZN7QX IP Address Finder");
+  const std::pair<QLabel*, const char*> labels[] = {
+      {window->Label4, "Morvalent ZN7QX IP Address Finder"}, {window->Label9, "Tool version July 24, 2007"},
+      {window->Label1, "Start Address:"},  {window->Label2, "End Address:"},
+      {window->Label6, "ZN7QX Devices"},   {window->lblStatus, "Waiting to begin scan..."},
+      {window->lblLastError, ""},          {window->Label3, "IP Addersses To Scan"},
+      {window->Label5, "Other Devices / Computers"}};
+  for (const auto& [label, text] : labels) EXPECT_EQ(Text(label), text);
+  EXPECT_FALSE(window->Label7->text().isEmpty());
+  EXPECT_FALSE(window->Label8->text().isEmpty());
+  EXPECT_EQ(window->cmdDefaultRange->text(), "Default Range");
+  EXPECT_EQ(window->cmdBeginScan->text(), "Begin Scan");
+  EXPECT_EQ(window->cmdCancelScan->text(), "Cancel Scan");
+  EXPECT_EQ(window->txtIpAddrStart->text(), "198.18.0.0");
+  EXPECT_EQ(window->txtIpAddrEnd->text(), "198.18.0.255");
+  EXPECT_EQ(net.initializeCalls, 1);
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOneLine) {
+  Open();
+  const QRect client = window->rect();
+  for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!w->isVisible()) {
+      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->objectName().toStdString();
+      EXPECT_FALSE(window->rect().intersects(w->geometry())) << w->objectName().toStdString();
+      continue;
+    }
+    EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+    // Nothing drawn above it where the user looks for it.
+    QWidget* hit = window->childAt(w->geometry().center());
+    EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << w->objectName().toStdString();
+  }
+  const QFontMetrics header = window->Label4->fontMetrics();
+  EXPECT_LE(header.horizontalAdvance(window->Label4->text()), window->Label4->width());
+  EXPECT_LE(header.height(), window->Label4->height() + 3);
+  // Neither resized nor maximised: the hidden lists stay out of view.
+  const QSize size = window->size();
+  window->resize(900, 700);
+  window->showMaximized();
+  EXPECT_TRUE(WaitFor([&] { return !window->isMaximized() && window->size() == size; }));
+  window->Queue().Append("198.18.0.1");
+  window->Others().Append("198.18.0.2");
+  for (QWidget* hidden : std::initializer_list<QWidget*>{window->lstIpToScan, window->lstIpOther}) {
+    EXPECT_FALSE(hidden->isVisible());
+    EXPECT_GE(hidden->x(), window->width());
+  }
+}
+
+TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideShowAsPlainText) {
+  Open();
+  const int right = window->lstIpZN7QX->geometry().right();
+  std::vector<int> lefts;
+  for (const char* text : {"Last ping error: Bad Route", "Last ping error: Destination Protocol Unreachable",
+                           "<b>markup</b> is shown as it is"}) {
+    window->SetLastErrorText(text);
+    const QRect r = window->lblLastError->geometry();
+    EXPECT_EQ(Text(window->lblLastError), text);
+    EXPECT_EQ(r.right(), right) << text;
+    EXPECT_EQ(r.top(), window->Label6->geometry().top());
+    EXPECT_EQ(r.width(), window->lblLastError->fontMetrics().horizontalAdvance(text)) << "the tags are drawn";
+    EXPECT_GE(r.height(), window->lblLastError->fontMetrics().height()) << "one whole line";
+    lefts.push_back(r.left());
+  }
+  EXPECT_LT(lefts[1], lefts[0]) << "a longer text reaches farther left";
+  window->SetLastErrorText("");
+  EXPECT_EQ(window->lblLastError->geometry().right(), right);
+  EXPECT_LT(window->lblLastError->width(), 10);
+  for (QLabel* label : window->findChildren<QLabel*>()) EXPECT_EQ(label->textFormat(), Qt::PlainText);
+  // A unit's text keeps its bytes, and shows no control character.
+  const std::string unit = "198.18.0.7: A\tB\r\nC\x7F\x85\xE9\xFF<b>";
+  window->Units().Append(unit);
+  window->Units().Append("198.18.0.10: ten");
+  EXPECT_EQ(window->Units().Item(0), unit);
+  const QString shown = window->lstIpZN7QX->item(0)->text();
+  for (const QChar c : shown) EXPECT_TRUE(c.isPrint()) << int{c.unicode()};
+  EXPECT_TRUE(shown.endsWith(QString::fromUtf8("\xC3\xA9\xC3\xBF<b>"))) << "read as Latin-1";
+  window->Units().Remove(0);
+  EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"198.18.0.10: ten"});
+}
+
+TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
+  ScanSeams seams = net.Seams();
+  int depth = 0, deepest = 0;
+  seams.ping = [&, ping = seams.ping](const std::string& address, ICMP_ECHO_REPLY& reply) {
+    deepest = std::max(deepest, ++depth);
+    QTest::qWait(250);  // ticks fall due meanwhile and are delivered here
+    --depth;
+    return ping(address, reply);
+  };
+  Open(false, seams);
+  Scan("198.18.0.1", "198.18.0.3");
+  ASSERT_TRUE(WaitFor([&] { return Text(window->lblStatus).starts_with("Completed"); }));
+  EXPECT_EQ(net.pinged, (std::vector<std::string>{"198.18.0.1", "198.18.0.2", "198.18.0.3"}));
+  EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(WindowTest, ARealBoxIsModalWithOneOkItsIconAndTheLinesOfItsText) {
+  Open(/*realBoxes=*/true);
+  window->txtIpAddrStart->setText("abc");
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  int buttons = 0;
+  bool modal = false;
+  QTimer::singleShot(100, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    std::tie(title, text, icon, modal) = std::tuple(box->windowTitle(), box->text(), box->icon(), box->isModal());
+    buttons = static_cast<int>(box->buttons().size());
+    box->button(QMessageBox::Ok)->click();
+  });
+  QTest::mouseClick(window->cmdBeginScan, Qt::LeftButton);  // returns once the box is dismissed
+  EXPECT_EQ(title, "Start Address Incorrect");
+  EXPECT_EQ(text,
+            "The format of the start address is incorrect.\nFormat should be like: 192.168.1.1\n"
+            "Also, the address cannot be 0.0.0.0 or 255.255.255.255");
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_EQ(buttons, 1);
+  EXPECT_TRUE(modal);
+}
+
+TEST_F(WindowTest, ClosingReleasesTheSocketsOnceAndTheNoticeComesOnceAfterOpening) {
+  net.echoPermitted = false;
+  Open();
+  ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }));
+  window->hide();
+  window->show();
+  QTest::qWait(50);
+  ASSERT_EQ(boxes.size(), 1u) << "once per window";
+  EXPECT_EQ(net.initializeCalls, 1) << "and the sockets started once";
+  EXPECT_EQ(boxes[0].title, kApplicationName);
+  EXPECT_EQ(boxes[0].icon, MessageIcon::Warning);
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(net.cleanupCalls, 1);
+  EXPECT_FALSE(net.messageSink) << "the adapter messages' box goes with the window";
+  window.reset();
+  EXPECT_EQ(net.cleanupCalls, 1);
+}
+
+}  // namespace
+}  // namespace zn7qx::test

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The long runs, on both socket paths: many sweeps in one process
+# (zn7qx-scan-longrun) and many scans of the real window (bench-window
+# --scans), each in a simulated network of its own. Prints their figures.
+#   tools/zn7qx-scan/bench/longrun.sh [BUILD_DIR] [COUNT]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+build=${1:-$root/build}
+count=${2:-50}
+sim=$build/tools/zn7qx-sim/zn7qx-sim
+for sockets in on off; do
+  echo "== ping sockets $sockets"
+  "$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$here/longrun-network.json" \
+    --ping-sockets "$sockets" --max-seconds 600 -- "$build/tools/zn7qx-scan/zn7qx-scan-longrun" "$count"
+  "$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$root/tools/bench-window/bench-network.json" \
+    --ping-sockets "$sockets" --max-seconds 600 -- env QT_QPA_PLATFORM=offscreen \
+    "$build/tools/bench-window/bench-window" --answering 1 --silent 1 --scans "$count"
+done
