@@ -15,7 +15,7 @@ packages=(
 if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # The suite's extras: a display for screenshots, the sanitizer and fuzzer
   # runtime, and the tools the sweep benchmark compares against.
-  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils)
+  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils python3)
 fi
 
 missing=()
