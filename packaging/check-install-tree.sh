@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # check-install-tree.sh [--install CMAKE BUILD_DIR] ROOT EXPECTED...
 # Checks an installed tree under ROOT/usr: every EXPECTED path (relative to
 # usr/) is there, bin/ holds nothing else, no file is setuid or setgid, and

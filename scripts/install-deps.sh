@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages the build, the window and the tests need,
 # only those that are missing. Needs root (or sudo) when something is missing.
 set -euo pipefail
