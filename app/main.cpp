@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QIcon>
 #include <QString>
+#include <cstdio>
+#include <cstring>
 
 #include "net/linux/Privilege.h"
 #include "ui/AppInfo.h"
@@ -12,6 +14,12 @@
 int main(int argc, char** argv) {
   // Before Qt starts any thread: capabilities belong to the calling thread.
   zn7qx::linuxnet::EnforceLeastPrivilege("zn7qx-finder");
+  // Answered before Qt starts, so that it needs no display. Any other
+  // argument is left to Qt, as before: the window takes none of its own.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("zn7qx-finder " ZN7QX_VERSION);
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(
       QString::fromUtf8(zn7qx::kApplicationName.data(), static_cast<qsizetype>(zn7qx::kApplicationName.size())));
