@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(
       QString::fromUtf8(zn7qx::kApplicationName.data(), static_cast<qsizetype>(zn7qx::kApplicationName.size())));
   // Matches the installed desktop entry and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("zn7qx-finder"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.morvalent.zn7qx_finder"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zn7qx-finder")));
   zn7qx::frmMain window(zn7qx::RealSeams());
   window.show();
