@@ -12,11 +12,13 @@ packages=(
   libcap-dev libcap2-bin
   iproute2 procps util-linux
   dpkg-dev file
+  help2man librsvg2-bin
 )
 if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # The suite's extras: a display for screenshots, the sanitizer and fuzzer
-  # runtime, and the tools the sweep benchmark compares against.
-  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils)
+  # runtime, the tools the sweep benchmark compares against, and the
+  # validators of the desktop entry and the AppStream metadata.
+  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream)
 fi
 
 missing=()
