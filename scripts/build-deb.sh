@@ -14,6 +14,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 out=$top/${ZN7QX_DEB_DIR:-build-deb}
+# It is emptied first: only a folder of its own inside the checkout.
+case ${ZN7QX_DEB_DIR:-build-deb} in
+  '' | . | .. | /* | *..*) echo "build-deb.sh: ZN7QX_DEB_DIR must name a folder inside the checkout" >&2; exit 2 ;;
+esac
 
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
