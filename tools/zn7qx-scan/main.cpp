@@ -226,6 +226,8 @@ int main(int argc, char** argv) {
   app.formatter_fn([](const CLI::App* shown, std::string, CLI::AppFormatMode) { return HelpText(*shown); });
   // Help and version come last in the list.
   app.set_help_flag();
+  // An option given twice takes its last value, as with getopt.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
   std::vector<std::string> rangeArguments;
   // Numbers are read as text and checked below, so that a bad one is told in
