@@ -8,9 +8,16 @@
 # fails on any error or warning. packaging/check-deb.sh checks the package's
 # contents in between.
 #   scripts/build-deb.sh            -> build-deb/zn7qx-finder_VERSION_ARCH.deb
+#   scripts/build-deb.sh --install  the same, then installs it with apt-get
 # ZN7QX_DEB_DIR (default build-deb) is where it all goes; DEB_BUILD_OPTIONS
 # is passed on (default parallel=2).
 set -euo pipefail
+install=0
+case ${1:-} in
+  '') ;;
+  --install) install=1 ;;
+  *) echo "usage: build-deb.sh [--install]" >&2; exit 2 ;;
+esac
 cd "$(dirname "$0")/.."
 top=$PWD
 out=$top/${ZN7QX_DEB_DIR:-build-deb}
@@ -83,3 +90,9 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 echo "lintian: no error and no warning on $(basename "$changes")" >&2
+
+if [ "$install" = 1 ]; then
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    "$(ls "$out"/zn7qx-finder_"$version"_*.deb)"
+  echo "Installed zn7qx-finder $version" >&2
+fi
