@@ -1,45 +1,54 @@
 #!/usr/bin/env bash
-# check-deb.sh CPACK BUILD_DIR OUT_DIR EXPECTED...
-# Builds the Debian package of BUILD_DIR into OUT_DIR, checks its control
-# data, and checks the tree it unpacks to with check-install-tree.sh.
+# SPDX-License-Identifier: MIT
+# check-deb.sh DEB
+# Checks a built zn7qx-finder package beyond what lintian knows: the
+# run-time dependencies that no library link reveals (Qt's platform and SVG
+# plugins, a font), no maintainer script and no set-ID file, and the tree it
+# unpacks to (check-install-tree.sh), with every file an installed system
+# needs: programs, manual pages, desktop entry, AppStream metadata, icons and
+# bash completion. scripts/build-deb.sh runs it on the package it builds.
 set -euo pipefail
-cpack=$1 build=$2 out=$3
-shift 3
+deb=$1
 here=$(cd "$(dirname "$0")" && pwd)
-command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing" >&2; exit 77; }
-command -v dpkg-shlibdeps >/dev/null || { echo "SKIP: dpkg-shlibdeps missing (dpkg-dev)" >&2; exit 77; }
-
-rm -rf "$out"
-mkdir -p "$out"
-"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || {
-  cat "$out/cpack.log" >&2; echo "FAIL: cpack" >&2; exit 1; }
-debs=("$out"/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: expected one .deb in $out" >&2; exit 1; }
-deb=${debs[0]}
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
 
 [ "$(dpkg-deb -f "$deb" Package)" = zn7qx-finder ] || bad "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
-wanted=(libc6 libstdc++6)
-if printf '%s\n' "$@" | grep -qx bin/zn7qx-finder; then
-  wanted+=(libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-dejavu-core)
-fi
 # Package names of the field, without versions or alternatives' bars.
 names=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
-for p in "${wanted[@]}"; do
+for p in libc6 libstdc++6 libcap2 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libqt6svg6 \
+  fonts-dejavu-core; do
   grep -qxF "$p" <<<"$names" || bad "Depends lacks $p"
 done
 
-# No maintainer script: nothing is setuid'ed or given capabilities on install.
-dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst)' &&
+# Nothing is made setuid or given capabilities on install.
+dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst|prerm|postrm)' &&
   bad "package carries a maintainer script"
-if dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]'; then
-  bad "package holds setuid or setgid entries"
-fi
+dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]' && bad "package holds setuid or setgid entries"
 
-dpkg-deb -x "$deb" "$out/root"
-"$here/check-install-tree.sh" "$out/root" "$@" || fail=1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+expected=(bin/zn7qx-finder bin/zn7qx-scan
+  share/man/man1/zn7qx-finder.1.gz share/man/man1/zn7qx-scan.1.gz
+  share/applications/com.morvalent.zn7qx_finder.desktop
+  share/metainfo/com.morvalent.zn7qx_finder.metainfo.xml
+  share/icons/hicolor/scalable/apps/zn7qx-finder.svg
+  share/bash-completion/completions/zn7qx-scan
+  share/doc/zn7qx-finder/copyright share/doc/zn7qx-finder/changelog.gz)
+for size in 16 22 24 32 48 64 128 256; do
+  expected+=(share/icons/hicolor/${size}x${size}/apps/zn7qx-finder.png)
+done
+"$here/check-install-tree.sh" "$root" "${expected[@]}" || fail=1
+
+# The pages and the programs give the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+for program in zn7qx-finder zn7qx-scan; do
+  zcat "$root/usr/share/man/man1/$program.1.gz" | grep -q "^\.TH .*\"$program $version\"" ||
+    bad "$program(1) does not carry version $version"
+  [ "$("$root/usr/bin/$program" --version)" = "$program $version" ] || bad "$program --version is not $version"
+done
+
 [ "$fail" = 0 ] && echo "$deb is complete"
 exit "$fail"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # check-install-tree.sh [--install CMAKE BUILD_DIR] ROOT EXPECTED...
 # Checks an installed tree under ROOT/usr: every EXPECTED path (relative to
-# usr/) is there, bin/ holds nothing else, no file is setuid or setgid, and
-# the desktop entry starts an installed program with an installed icon.
+# usr/) is there, bin/ holds nothing else, no file is setuid or setgid, the
+# desktop entry starts an installed program with an installed icon, and the
+# AppStream metadata names that entry and validates.
 # With --install, first installs BUILD_DIR into ROOT with DESTDIR.
 set -euo pipefail
 
@@ -39,7 +41,8 @@ fi
 special=$(find "$root" -perm /6000 -print)
 [ -z "$special" ] || bad "setuid or setgid files: $special"
 
-desktop=$usr/share/applications/zn7qx-finder.desktop
+id=com.morvalent.zn7qx_finder
+desktop=$usr/share/applications/$id.desktop
 if [ -f "$desktop" ]; then
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || bad "desktop entry does not validate"
@@ -55,6 +58,17 @@ if [ -f "$desktop" ]; then
       xmllint --noout "$svg" || bad "icon is not well-formed XML"
     fi
     grep -q '<svg' "$svg" || bad "icon holds no <svg> element"
+  fi
+fi
+
+metainfo=$usr/share/metainfo/$id.metainfo.xml
+if [ -f "$metainfo" ]; then
+  grep -q "<id>$id</id>" "$metainfo" || bad "metainfo does not carry the id $id"
+  grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+    bad "metainfo does not launch $id.desktop"
+  if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --pedantic --no-net "$metainfo" >/dev/null ||
+      bad "metainfo does not validate: $(appstreamcli validate --pedantic --no-net "$metainfo")"
   fi
 fi
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz and
 # runs each for a bounded time from its checked-in seed corpus, then prints
 # the executions per target. A crash, a failed property or a leak fails.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages the build, the window and the tests need,
 # only those that are missing. Needs root (or sudo) when something is missing.
 set -euo pipefail
@@ -11,11 +12,14 @@ packages=(
   libcap-dev libcap2-bin
   iproute2 procps util-linux
   dpkg-dev file
+  help2man librsvg2-bin
 )
 if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # The suite's extras: a display for screenshots, the sanitizer and fuzzer
-  # runtime, and the tools the sweep benchmark compares against.
-  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils python3)
+  # runtime, the tools the sweep benchmark compares against, the validators
+  # of the desktop entry and the AppStream metadata, and python3 for JSON.
+  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
+             python3)
 fi
 
 missing=()

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs the whole suite.
 # ZN7QX_SANITIZE=1 builds into build-asan with AddressSanitizer and UBSan.
 set -euo pipefail

@@ -204,6 +204,8 @@ std::optional<EchoEvent> ParseRawPacket(std::span<const unsigned char> packet) {
   event.identifier = Read16(request, 4);
   event.sequence = Read16(request, 6);
   event.status = *status;
+  event.icmpType = type;
+  event.icmpCode = code;
   return event;
 }
 
@@ -215,6 +217,7 @@ std::optional<EchoEvent> ParseErrorQueueMessage(std::span<const unsigned char> e
   std::memcpy(&ee, extendedError.data(), sizeof ee);
 
   std::int32_t status;
+  const bool local = ee.ee_origin == SO_EE_ORIGIN_LOCAL;
   if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
     const auto mapped = StatusFromIcmp(ee.ee_type, ee.ee_code);
     if (!mapped) return std::nullopt;
@@ -234,6 +237,12 @@ std::optional<EchoEvent> ParseErrorQueueMessage(std::span<const unsigned char> e
   event.identifier = Read16(quoted, 4);
   event.sequence = Read16(quoted, 6);
   event.status = status;
+  if (local) {
+    event.localErrno = static_cast<int>(ee.ee_errno);
+  } else {
+    event.icmpType = ee.ee_type;
+    event.icmpCode = ee.ee_code;
+  }
 
   // The offender (who sent the ICMP error) follows the extended error.
   const auto offender = extendedError.subspan(sizeof ee);

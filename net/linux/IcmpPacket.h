@@ -38,6 +38,12 @@ struct EchoEvent {
   std::uint8_t tos = 0;
   std::uint8_t ipFlags = 0;  // top three bits of the fragment word (raw path only)
   std::chrono::steady_clock::time_point received{};
+  // What the status stands for, for programs that name it as Linux does:
+  // the ICMP message's type and code (an echo reply is 0 and 0), or for a
+  // local failure queued by the kernel, its errno (type and code then 0).
+  std::uint8_t icmpType = 0;
+  std::uint8_t icmpCode = 0;
+  int localErrno = 0;
 };
 
 // The Internet checksum (RFC 1071) of the bytes; 0 when a packet that carries

@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <climits>
 
-#include "net/EchoRecord.h"
 #include "net/ICMPPing.h"
 #include "net/linux/IcmpPacket.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/Packets.h"
+#include "tools/zn7qx-scan/ScanOutput.h"
 
 namespace zn7qx::test {
 namespace {
@@ -26,32 +26,55 @@ Bytes Request(std::size_t dataBytes = 98) {
   return r;
 }
 
-// type and code of an ICMP message (-1: none gives this status) -> status -> text.
+// The type and code of an ICMP message (-1: none gives this status), the
+// status and its text in the window, and the message in Linux's words in the
+// sweep's CSV and JSON.
 struct ErrorRow {
   int type, code;
   std::int32_t status;
   const char* text;
+  const char* words;
 };
 
 const ErrorRow kErrors[] = {
-    {3, 0, 11002, "Destination Net Unreachable"},      {3, 1, 11003, "Destination Host Unreachable"},
-    {3, 2, 11004, "Destination Protocol Unreachable"}, {3, 3, 11005, "Destination Port Unreachable"},
-    {3, 4, 11009, "Packet Too Big"},                   {3, 5, 11012, "Bad Route"},
-    {3, 6, 11002, "Destination Net Unreachable"},      {3, 7, 11003, "Destination Host Unreachable"},
-    {3, 9, 11002, "Destination Net Unreachable"},      {3, 10, 11003, "Destination Host Unreachable"},
-    {3, 11, 11002, "Destination Net Unreachable"},     {3, 13, 11003, "Destination Host Unreachable"},
-    {3, 200, 11003, "Destination Host Unreachable"},   {4, 0, 11016, "Source Quench"},
-    {11, 0, 11013, "TimeToLive Expired Transit"},      {11, 1, 11014, "TimeToLive Expired Reassembly"},
-    {12, 0, 11015, "Parameter Problem"},               {12, 2, 11015, "Parameter Problem"},
-    {-1, -1, 0, "Success!"}, {-1, -1, 11001, "Buffer Too Small"}, {-1, -1, 11006, "No Resources"},
-    {-1, -1, 11007, "Bad Option"}, {-1, -1, 11008, "Hardware Error"}, {-1, -1, 11010, "Request Timed Out"},
-    {-1, -1, 11011, "Bad Request"}, {-1, -1, 11017, "Option Too Big"}, {-1, -1, 11018, "Bad Destination"},
-    {-1, -1, 11032, "Negotiating IPSEC"}, {-1, -1, 11050, "General Failure"}, {-1, -1, -1, "Unknown Response"},
-    {-1, -1, 11000, "Unknown Response"}, {-1, -1, 11019, "Unknown Response"}, {-1, -1, 11049, "Unknown Response"},
-    {-1, -1, 11051, "Unknown Response"}, {-1, -1, INT_MIN, "Unknown Response"}, {-1, -1, INT_MAX, "Unknown Response"},
+    {3, 0, 11002, "Destination Net Unreachable", "Destination Net Unreachable"},
+    {3, 1, 11003, "Destination Host Unreachable", "Destination Host Unreachable"},
+    {3, 2, 11004, "Destination Protocol Unreachable", "Destination Protocol Unreachable"},
+    {3, 3, 11005, "Destination Port Unreachable", "Destination Port Unreachable"},
+    {3, 4, 11009, "Packet Too Big", "Frag needed and DF set"},
+    {3, 5, 11012, "Bad Route", "Source Route Failed"},
+    {3, 6, 11002, "Destination Net Unreachable", "Destination Net Unknown"},
+    {3, 7, 11003, "Destination Host Unreachable", "Destination Host Unknown"},
+    {3, 9, 11002, "Destination Net Unreachable", "Destination Net Prohibited"},
+    {3, 10, 11003, "Destination Host Unreachable", "Destination Host Prohibited"},
+    {3, 11, 11002, "Destination Net Unreachable", "Destination Net Unreachable for Type of Service"},
+    {3, 13, 11003, "Destination Host Unreachable", "Packet filtered"},
+    {3, 200, 11003, "Destination Host Unreachable", "Dest Unreachable, Bad Code: 200"},
+    {4, 0, 11016, "Source Quench", "Source Quench"},
+    {11, 0, 11013, "TimeToLive Expired Transit", "Time to live exceeded"},
+    {11, 1, 11014, "TimeToLive Expired Reassembly", "Frag reassembly time exceeded"},
+    {12, 0, 11015, "Parameter Problem", "Parameter problem"},
+    {12, 2, 11015, "Parameter Problem", "Parameter problem"},
+    {-1, -1, 0, "Success!", ""}, {-1, -1, 11001, "Buffer Too Small", ""}, {-1, -1, 11006, "No Resources", ""},
+    {-1, -1, 11007, "Bad Option", ""}, {-1, -1, 11008, "Hardware Error", ""}, {-1, -1, 11010, "Request Timed Out", ""},
+    {-1, -1, 11011, "Bad Request", ""}, {-1, -1, 11017, "Option Too Big", ""}, {-1, -1, 11018, "Bad Destination", ""},
+    {-1, -1, 11032, "Negotiating IPSEC", ""}, {-1, -1, 11050, "General Failure", ""}, {-1, -1, -1, "Unknown Response", ""},
+    {-1, -1, 11000, "Unknown Response", ""}, {-1, -1, 11019, "Unknown Response", ""}, {-1, -1, 11049, "Unknown Response", ""},
+    {-1, -1, 11051, "Unknown Response", ""}, {-1, -1, INT_MIN, "Unknown Response", ""}, {-1, -1, INT_MAX, "Unknown Response", ""},
 };
 
-TEST(IcmpErrors, BecomeTheirStatusOnBothPathsAndTheStatusItsText) {
+// An error as the sweep files it.
+scan::AddressResult Filed(scan::ErrorOrigin origin, std::uint8_t type, std::uint8_t code, int error) {
+  scan::AddressResult r;
+  r.outcome = scan::Outcome::Error;
+  r.origin = origin;
+  r.icmpType = type;
+  r.icmpCode = code;
+  r.errorNumber = error;
+  return r;
+}
+
+TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
   for (const ErrorRow& row : kErrors) {
     SCOPED_TRACE(std::to_string(row.type) + "/" + std::to_string(row.code) + " " + row.text);
     EXPECT_EQ(GetStatusText(row.status), row.text);
@@ -69,7 +92,10 @@ TEST(IcmpErrors, BecomeTheirStatusOnBothPathsAndTheStatusItsText) {
       EXPECT_EQ(event->from, kRouter);
       EXPECT_EQ(event->identifier, 0x1234);
       EXPECT_EQ(event->sequence, 7);
+      EXPECT_EQ(event->icmpType, type);
+      EXPECT_EQ(event->icmpCode, code);
     }
+    EXPECT_EQ(scan::ErrorWords(Filed(scan::ErrorOrigin::Icmp, type, code, 0)), row.words);
   }
   for (std::uint8_t type : {0, 5, 8, 9, 13, 14, 255}) EXPECT_FALSE(linuxnet::StatusFromIcmp(type, 0)) << int(type);
 }
@@ -83,7 +109,10 @@ TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
                                                       Request(0), kTarget);
   ASSERT_TRUE(local);
   EXPECT_EQ(local->status, IP_PACKET_TOO_BIG);
+  EXPECT_EQ(local->localErrno, EMSGSIZE);
   EXPECT_EQ(local->from, 0u);
+  // In the sweep's CSV and JSON, a local failure reads as its errno does.
+  EXPECT_EQ(scan::ErrorWords(Filed(scan::ErrorOrigin::Local, 0, 0, ENETUNREACH)), "Network is unreachable");
 }
 
 // A sound echo reply from the target, changed one way per row: taken or dropped.

@@ -51,12 +51,13 @@ case "$case_name" in
       expect_lines
     ;;
   formats)
-    run 198.18.0.12 198.18.0.14 198.18.0.32 --csv --all -q
+    run 198.18.0.12 198.18.0.14 198.18.0.32 198.18.0.255 --csv --all -q
     expect_status 0
     [ ! -s "$err" ] || fail "--quiet still wrote to standard error"
-    printf '%s\r\n' "address,kind,text,status,status_text,rtt_ms" "198.18.0.12,host,,0,Success!,RTT" \
-      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,Success!,RTT' "198.18.0.32,error,,11003,Destination Host Unreachable,RTT" |
-      diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3}\r$/,RTT\r/' "$out") >&2 || fail "CSV differs"
+    printf '%s\n' "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms" "198.18.0.12,host,,0,,,,RTT" \
+      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,,,,RTT' "198.18.0.32,error,,11003,3,1,Destination Host Unreachable,RTT" \
+      "198.18.0.255,error,,11018,,,Permission denied,RTT" | diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3}$/,RTT/' "$out") >&2 ||
+      fail "CSV differs"
     run 198.18.0.10-198.18.0.14 --json
     expect_status 0
     python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["ranges"] == ["198.18.0.10-198.18.0.14"] and d["summary"]["units"] == 4
@@ -76,12 +77,55 @@ assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\
     expect_in "$out" '"addresses": 256'
     ;;
   bad-usage)
-    for args in 198.18.0.9-198.18.0.1 198.18.0.0/33 nonsense 0.0.0.0 198.19.0.0/15 "--rate 1000000 198.18.0.10" \
-                "--rate nan 198.18.0.10" "--rate inf 198.18.0.10" "--rate -5 198.18.0.10" --bogus; do
+    # Arguments, and words of the message on standard error.
+    while IFS='|' read -r args message; do
       # shellcheck disable=SC2086
       run $args
       expect_status 2
       [ ! -s "$out" ] || fail "output for $args"
+      expect_in "$err" "$message"
+      grep -q '^zn7qx-scan: ' "$err" || fail "message for $args: $(cat "$err")"
+    done <<'ROWS'
+198.18.0.9-198.18.0.1|bad range "198.18.0.9-198.18.0.1": the end address lies before the start address
+198.18.0.0/33|bad range "198.18.0.0/33": the prefix length "33" is not a number from 0 to 32
+010.0.0.1|has a part with a leading zero, "010", which other tools read as octal; write it without the zero
+0x7f.1|has a hexadecimal part, "0x7f" (write four decimal numbers from 0 to 255 joined by dots, like 192.168.1.1)
+198.19.0.0/15|the ranges hold 131072 addresses, more than the limit of 65536
+--rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
+--rate 100001 198.18.0.10|--rate must be between 1 and 100000, not "100001"
+--rate nan 198.18.0.10|--rate must be between 1 and 100000, not "nan"
+--rate 2.5x 198.18.0.10|--rate must be between 1 and 100000, not "2.5x"
+--rate 5 --rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
+--burst 1.5 198.18.0.10|--burst must be a whole number between 1 and 4096, not "1.5"
+--timeout 0x10 198.18.0.10|--timeout must be a whole number between 1 and 60000, not "0x10"
+--retries -1 198.18.0.10|--retries must be a whole number between 0 and 10, not "-1"
+--max-addresses 99999999999999999999 198.18.0.10|--max-addresses must be a whole number between 1 and 16777216
+--rate|--rate needs a value (see --help)
+--bogus|--bogus
+ROWS
+    run --help
+    expect_status 0
+    [ "$(head -n1 "$out")" = "Usage: zn7qx-scan [OPTION]... [RANGE]..." ] || fail "--help starts: $(head -n1 "$out")"
+    [ "$(awk 'length > 80' "$out" | wc -l)" = 0 ] || fail "--help has lines over 80 columns"
+    ;;
+  signals)
+    # A slow sweep stopped early: what was found so far is still written.
+    for signal in TERM:143 INT:130; do
+      "$scan" 198.18.0.10-198.18.0.199 --rate 2 --burst 1 >"$out" 2>"$err" & pid=$!
+      sleep 0.8
+      kill -s "${signal%:*}" "$pid"
+      wait "$pid"; status=$?
+      expect_status "${signal#*:}"
+      [ "$(head -n1 "$out")" = "198.18.0.10: Unit-7 (hall A)" ] || fail "after SIG${signal%:*}: $(cat "$out")"
+      expect_in "$err" "Scan canceled. Found $(wc -l <"$out") ZN7QX unit(s)."
+    done
+    ;;
+  terminal)
+    # The progress line's escape codes only where the terminal takes them.
+    for term in dumb xterm; do
+      TERM=$term script -qec "$scan 198.18.0.10-198.18.0.12" /dev/null >"$out" </dev/null
+      if [ "$term" = dumb ]; then grep -q $'\033' "$out" && fail "escape codes for TERM=dumb"
+      else grep -q $'\033' "$out" || fail "no progress line for TERM=xterm"; fi
     done
     ;;
   no-echo)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "tests/support/Addresses.h"
 #include "tests/support/ScriptedTransport.h"
@@ -60,7 +61,7 @@ TEST(Sweep, PacesItsRequestsAndTimesEachOutFromItsOwnSend) {
 struct MatchRow {
   const char* name;
   std::function<void(ScriptedTransport&, const SentRequest&)> arrive;
-  const char* filed;  // "unit:<text>", "error", or "" for none
+  const char* filed;  // "unit:<text>", "error TYPE/CODE", or "" for none
   int ignored;
 };
 
@@ -84,7 +85,7 @@ TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
        }, "unit:First", 2},
       {"an error about it", [](ScriptedTransport& t, const SentRequest& r) {
          t.Deliver(r.at + 3ms, t.Error(r, IP_DEST_HOST_UNREACHABLE, Net("198.18.0.254")));
-       }, "error", 0},
+       }, "error 3/1", 0},
       {"an error quoting another destination", [](ScriptedTransport& t, const SentRequest& r) {
          auto e = t.Error(r, IP_TTL_EXPIRED_TRANSIT, Net("198.18.0.254"));
          e.peer = Net("198.18.0.4");
@@ -99,7 +100,10 @@ TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
     std::string filed;
     for (const auto& a : r.answered) {
       EXPECT_EQ(a.address, Num("198.18.0.1")) << row.name;
-      filed = a.outcome == Outcome::Unit ? "unit:" + a.unitText : a.outcome == Outcome::Error ? "error" : "host";
+      filed = a.outcome == Outcome::Unit ? "unit:" + a.unitText : "host";
+      if (a.outcome == Outcome::Error)
+        filed = "error " + std::to_string(a.icmpType) + "/" + std::to_string(a.icmpCode) +
+                (a.origin == scan::ErrorOrigin::Icmp ? "" : " not from ICMP");
     }
     EXPECT_EQ(filed, row.filed) << row.name;
     EXPECT_EQ(r.counts.ignored, row.ignored) << row.name;
@@ -108,13 +112,15 @@ TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
 
 TEST(Sweep, LocalSendFailuresAreErrorsOfTheirAddressAndAFullQueueIsWaitedOut) {
   ScriptedTransport net;
-  net.sendFailures[Net("198.18.0.1")] = IP_BAD_DESTINATION;  // a broadcast address, say
-  net.sendFailures[Net("198.18.0.2")] = IP_NO_RESOURCES;     // once; then it goes out
+  net.sendFailures[Net("198.18.0.1")] = {IP_BAD_DESTINATION, EACCES};  // a broadcast address, say
+  net.sendFailures[Net("198.18.0.2")] = {IP_NO_RESOURCES, ENOBUFS};    // once; then it goes out
   net.scripts[Net("198.18.0.2")] = AnswerAsUnit("AfterWait");
   const SweepResult r = RunSweep(Range("198.18.0.1", "198.18.0.2"), net, Paced());
   ASSERT_EQ(r.answered.size(), 2u);
   EXPECT_EQ(r.answered[0].outcome, Outcome::Error);
   EXPECT_EQ(r.answered[0].status, IP_BAD_DESTINATION);
+  EXPECT_EQ(r.answered[0].origin, scan::ErrorOrigin::Local);
+  EXPECT_EQ(r.answered[0].errorNumber, EACCES);
   EXPECT_EQ(r.answered[1].unitText, "AfterWait");
   EXPECT_EQ(r.counts.sent, 1);
 }

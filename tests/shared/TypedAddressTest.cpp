@@ -76,31 +76,33 @@ Row Same(const std::string& text, const std::string& window, const std::string& 
 
 const std::string kMany(1 << 20, '1');
 
+// The sweep reads plain decimal dotted quads only: a technician typing
+// 010.0.0.1 never means 8.0.0.1. The window keeps its boxes' parser.
+const std::string kFour = " (write four decimal numbers from 0 to 255 joined by dots, like 192.168.1.1)";
 const Row kRows[] = {
     Same("198.18.0.7", "198.18.0.7..198.18.0.7", "198.18.0.7..198.18.0.7"),
-    // The platform parser's other forms, and what it ignores after a blank.
-    Same("10.1", "10.0.0.1..10.0.0.1", "10.0.0.1..10.0.0.1"),
-    Same("198.18.257", "198.18.1.1..198.18.1.1", "198.18.1.1..198.18.1.1"),
-    Same("010.0.0.1", "8.0.0.1..8.0.0.1", "8.0.0.1..8.0.0.1"),
-    Same("3232235777", "192.168.1.1..192.168.1.1", "192.168.1.1..192.168.1.1"),
-    {"0xC6.0x12.0.1", "198.18.2", "198.18.0.1..198.18.0.2", "198.18.0.1..198.18.0.2"},
-    Same("198.18.0.1 junk", "198.18.0.1..198.18.0.1", "198.18.0.1..198.18.0.1"),
-    // Refused as typed.
+    Same("10.1", "10.0.0.1..10.0.0.1", "refused: \"10.1\" has 2 parts, not four" + kFour),
+    Same("198.18.257", "198.18.1.1..198.18.1.1", "refused: has a part above 255, \"257\"" + kFour),
+    Same("010.0.0.1", "8.0.0.1..8.0.0.1", "refused: has a part with a leading zero, \"010\", which other tools read as octal"),
+    Same("3232235777", "192.168.1.1..192.168.1.1", "refused: has a part above 255, \"3232235777\""),
+    {"0xC6.0x12.0.1", "198.18.2", "198.18.0.1..198.18.0.2", "refused: the start address \"0xC6.0x12.0.1\" has a hexadecimal part"},
+    Same("198.18.0.1 junk", "198.18.0.1..198.18.0.1", "refused: \"198.18.0.1 junk\" holds a blank" + kFour),
     Same("", "start", "refused: empty"),
-    Same("abc", "start", "refused: \"abc\" is not an IPv4 address"),
-    Same("0", "start", "refused"),
-    Same("0.0.0.0", "start", "refused: 0.0.0.0 and 255.255.255.255 are not accepted"),
-    Same("255.255.255.255", "start", "refused"),
-    Same("256.1.1.1", "start", "refused"),
-    Same("1.2.3.4.5", "start", "refused"),
-    Same("1..2.3", "start", "refused"),
-    Same("1.2.3.4x", "start", "refused"),
-    Same(" 1.2.3.4", "start", "refused"),
+    Same("abc", "start", "refused: has a part that is not a decimal number, \"abc\"" + kFour),
+    Same("0", "start", "refused: \"0\" is a bare number, not four parts" + kFour),
+    Same("0.0.0.0", "start", "refused: is not accepted: 0.0.0.0 and 255.255.255.255 are never probed"),
+    Same("255.255.255.255", "start", "refused: is not accepted"),
+    Same("256.1.1.1", "start", "refused: has a part above 255, \"256\""),
+    Same("1.2.3.4.5", "start", "refused: has 5 parts, not four"),
+    Same("1..2.3", "start", "refused: has an empty part"),
+    Same("1.2.3.4x", "start", "refused: has a part that is not a decimal number, \"4x\""),
+    Same(" 1.2.3.4", "start", "refused: holds a blank"),
     Same("198.18.0.1\0junk"s, "start", "refused: \\x00junk"),
     Same("\xC3\xA9.1.1.1", "start", "refused: \\xc3\\xa9"),
     Same("\x1b[2J\r\n1.2.3", "start", "refused: \\x1b[2J\\x0d\\x0a"),
     Same(kMany, "start", "refused"),
-    {"198.18.0.1", "0.0.0.0", "end", "refused: the end address"},
+    Same("1.2.3.4.5.6.7.8.9.10.11", "start", "refused: has 11 parts, not four"),
+    {"198.18.0.1", "0.0.0.0", "end", "refused: the end address \"0.0.0.0\" is not accepted"},
     {"198.18.0.1", "198.18.0.1x", "end", "refused: the end address \"198.18.0.1x\""},
     {"1.2.3.x", "1.2.3.9", "start", "refused: the start address \"1.2.3.x\""},
     // How many: at most 512 for the window, in 64 bits either way.

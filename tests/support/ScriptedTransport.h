@@ -31,7 +31,8 @@ class ScriptedTransport final : public scan::EchoTransport {
   explicit ScriptedTransport(std::chrono::microseconds timeout = 300ms) : timeout_(timeout) {}
 
   std::map<std::uint32_t, Script> scripts;
-  std::map<std::uint32_t, std::int32_t> sendFailures;  // what Send returns, once per entry
+  // What Send returns for an address, once, and the errno behind it.
+  std::map<std::uint32_t, std::pair<std::int32_t, int>> sendFailures;
   std::vector<SentRequest> sent;
   std::uint16_t identifier = 0x4242;
   std::chrono::microseconds oversleep{0};  // each wait ends this much late, as on a busy machine
@@ -39,12 +40,14 @@ class ScriptedTransport final : public scan::EchoTransport {
   Clock::time_point Now() override { return now_; }
   std::uint16_t Identifier() const override { return identifier; }
   bool Readable() override { return !queue_.empty() && queue_.begin()->first <= now_; }
+  int LastSendErrno() const override { return lastSendErrno_; }
   Clock::time_point start() const { return kStart; }
 
   std::int32_t Send(std::uint32_t dest, std::uint16_t sequence) override {
     if (auto failure = sendFailures.find(dest); failure != sendFailures.end()) {
-      const std::int32_t status = failure->second;
+      const auto [status, error] = failure->second;
       sendFailures.erase(failure);
+      lastSendErrno_ = error;
       return status;
     }
     // A sequence goes out again only once its request is answered or timed out.
@@ -87,17 +90,22 @@ class ScriptedTransport final : public scan::EchoTransport {
     return e;
   }
 
-  linuxnet::EchoEvent Error(const SentRequest& r, std::int32_t status, std::uint32_t router) const {
+  // An ICMP error about the request, of this type and code.
+  linuxnet::EchoEvent Error(const SentRequest& r, std::int32_t status, std::uint32_t router, std::uint8_t type = 3,
+                            std::uint8_t code = 1) const {
     linuxnet::EchoEvent e = Reply(r, "");
     e.kind = linuxnet::EchoEvent::Kind::Error;
     e.from = router;
     e.status = status;
+    e.icmpType = type;
+    e.icmpCode = code;
     return e;
   }
 
  private:
   static inline const Clock::time_point kStart = Clock::time_point{} + std::chrono::hours(1);
   std::chrono::microseconds timeout_;
+  int lastSendErrno_ = 0;
   Clock::time_point now_ = kStart;
   std::multimap<Clock::time_point, linuxnet::EchoEvent> queue_;
   std::map<std::uint16_t, SentRequest> open_;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # How many hostile packets per second the echo probe ignores while it keeps
 # its 300 ms: for each flood rate, a fresh simulated network floods the probe
 # side (every hostile kind) while bench-flood probes a unit and a silent

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds nothing: runs bench-window from a build directory inside the
 # simulated network (ping sockets on, then off for the raw path).
 #   tools/bench-window/run.sh [BUILD_DIR] [-- bench-window options]

@@ -21,6 +21,8 @@ class EchoTransport {
   virtual std::uint16_t Identifier() const = 0;
   // 0, or the IP status code of a local failure.
   virtual std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) = 0;
+  // The errno behind the last failed Send; 0 when not known.
+  virtual int LastSendErrno() const { return 0; }
   // An event of ours, or nothing when the reads found none (there may still
   // be packets waiting: ask Readable).
   virtual std::optional<linuxnet::EchoEvent> Receive() = 0;

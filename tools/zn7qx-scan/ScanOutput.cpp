@@ -3,8 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 #include "net/ICMPPing.h"
+#include "net/linux/IcmpPacket.h"
 #include "tools/zn7qx-scan/SafeText.h"
 
 namespace zn7qx::scan {
@@ -31,6 +34,43 @@ std::string Milliseconds(std::uint32_t micros) {
   return text;
 }
 
+std::string IcmpWords(std::uint8_t type, std::uint8_t code) {
+  static constexpr const char* kUnreachable[] = {
+      "Destination Net Unreachable",
+      "Destination Host Unreachable",
+      "Destination Protocol Unreachable",
+      "Destination Port Unreachable",
+      "Frag needed and DF set",
+      "Source Route Failed",
+      "Destination Net Unknown",
+      "Destination Host Unknown",
+      "Source Host Isolated",
+      "Destination Net Prohibited",
+      "Destination Host Prohibited",
+      "Destination Net Unreachable for Type of Service",
+      "Destination Host Unreachable for Type of Service",
+      "Packet filtered",
+      "Precedence Violation",
+      "Precedence Cutoff",
+  };
+  switch (type) {
+    case linuxnet::IcmpDestUnreachableType:
+      if (code < std::size(kUnreachable)) return kUnreachable[code];
+      return "Dest Unreachable, Bad Code: " + std::to_string(code);
+    case linuxnet::IcmpSourceQuenchType: return "Source Quench";
+    case linuxnet::IcmpTimeExceededType:
+      if (code == 0) return "Time to live exceeded";
+      if (code == 1) return "Frag reassembly time exceeded";
+      return "Time exceeded, Bad Code: " + std::to_string(code);
+    case linuxnet::IcmpParameterProblemType: return "Parameter problem";
+    default: return "Bad ICMP type: " + std::to_string(type);
+  }
+}
+
+std::string OptionalNumber(const AddressResult& r, std::uint8_t value) {
+  return r.origin == ErrorOrigin::Icmp ? std::to_string(value) : std::string();
+}
+
 // RFC 4180: quote when needed, double the quotes.
 std::string CsvField(const std::string& field) {
   if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
@@ -54,13 +94,13 @@ void WriteText(std::ostream& out, const SweepResult& result, const OutputOptions
 }
 
 void WriteCsv(std::ostream& out, const SweepResult& result, const OutputOptions& options) {
-  out << "address,kind,text,status,status_text,rtt_ms\r\n";
+  out << "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms\n";
   for (const AddressResult& r : result.answered) {
     if (!Shown(r, options)) continue;
     out << Dotted(r.address) << ',' << KindName(r.outcome) << ','
         << CsvField(r.outcome == Outcome::Unit ? EscapeText(r.unitText) : std::string()) << ','
-        << r.status << ',' << CsvField(GetStatusText(r.status)) << ',' << Milliseconds(r.roundTripMicros)
-        << "\r\n";
+        << r.status << ',' << OptionalNumber(r, r.icmpType) << ',' << OptionalNumber(r, r.icmpCode) << ','
+        << CsvField(ErrorWords(r)) << ',' << Milliseconds(r.roundTripMicros) << '\n';
   }
 }
 
@@ -77,7 +117,13 @@ void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<A
     item["kind"] = KindName(r.outcome);
     if (r.outcome == Outcome::Unit) item["text"] = Latin1ToUtf8(r.unitText);
     item["status"] = r.status;
-    item["status_text"] = GetStatusText(r.status);
+    if (r.outcome == Outcome::Error) {
+      if (r.origin == ErrorOrigin::Icmp) {
+        item["icmp_type"] = r.icmpType;
+        item["icmp_code"] = r.icmpCode;
+      }
+      item["error"] = ErrorWords(r);
+    }
     item["rtt_ms"] = r.roundTripMicros / 1000.0;
     list.push_back(std::move(item));
   }
@@ -90,6 +136,17 @@ void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<A
 }
 
 }  // namespace
+
+std::string ErrorWords(const AddressResult& r) {
+  if (r.outcome != Outcome::Error) return {};
+  switch (r.origin) {
+    case ErrorOrigin::Icmp: return IcmpWords(r.icmpType, r.icmpCode);
+    case ErrorOrigin::Local: return std::strerror(r.errorNumber);
+    case ErrorOrigin::None:
+    case ErrorOrigin::Unknown: break;
+  }
+  return GetStatusText(r.status);
+}
 
 std::string RangeText(const AddressRange& range) {
   if (range.first == range.last) return Dotted(range.first);

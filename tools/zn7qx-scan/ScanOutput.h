@@ -19,11 +19,20 @@ struct OutputOptions {
 };
 
 // Units as "A.B.C.D: text"; with all, other hosts as "A.B.C.D host" and
-// errors as "A.B.C.D error: <status text>". Address order.
+// errors as "A.B.C.D error: <status text>". Address order. CSV has the
+// columns address,kind,text,status,icmp_type,icmp_code,error,rtt_ms and
+// ends its lines with LF; JSON gives the same fields, those of errors only
+// for errors.
 void WriteResults(std::ostream& out, const SweepResult& result,
                   const std::vector<AddressRange>& ranges, const OutputOptions& options);
 
 std::string RangeText(const AddressRange& range);
+
+// An error in Linux's words: an ICMP message as ping (iputils) prints it
+// ("Destination Host Unreachable", "Time to live exceeded"), a local failure
+// as strerror gives its errno ("Network is unreachable"). When neither is
+// known, the status number's text. Empty for replies.
+std::string ErrorWords(const AddressResult& result);
 
 // "Completed scanning. 2 ZN7QX unit(s) found. 512 addresses: ..." (or the
 // window's cancel wording when the sweep was interrupted).

@@ -10,22 +10,75 @@ namespace {
 
 constexpr NumericAddress kLastAddress = 4294967295;
 
-// The window's test: the parser's failure value (also 255.255.255.255) and 0
-// are both refused.
-std::optional<NumericAddress> ParseAddress(std::string_view text) {
-  const NetworkAddress parsed = DottedToNetwork(text);
-  if (!IsUsableAddress(parsed)) return std::nullopt;
-  return NetworkToNumeric(parsed);
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
-std::string BadAddress(std::string_view item, std::string_view part, std::string_view which) {
+std::string BadAddress(std::string_view item, std::string_view part, std::string_view which,
+                       std::string_view reason) {
   return "bad range " + QuoteForMessage(item) + ": the " + std::string(which) + " " +
-         QuoteForMessage(part) +
-         " is not an IPv4 address (use forms like 192.168.1.1; 0.0.0.0 and 255.255.255.255 are "
-         "not accepted)";
+         QuoteForMessage(part) + " " + std::string(reason);
 }
 
 }  // namespace
+
+std::optional<NumericAddress> ParseDecimalAddress(std::string_view text, std::string& reason) {
+  constexpr std::string_view kForm = " (write four decimal numbers from 0 to 255 joined by dots, like 192.168.1.1)";
+  if (text.empty()) {
+    reason = "is empty" + std::string(kForm);
+    return std::nullopt;
+  }
+  if (std::any_of(text.begin(), text.end(), IsBlank)) {
+    reason = "holds a blank" + std::string(kForm);
+    return std::nullopt;
+  }
+  NumericAddress address = 0;
+  std::size_t parts = 0;
+  std::string_view rest = text;
+  while (true) {
+    const auto dot = rest.find('.');
+    const std::string_view part = rest.substr(0, dot);
+    ++parts;
+    if (part.empty()) {
+      reason = "has an empty part" + std::string(kForm);
+      return std::nullopt;
+    }
+    if (part.size() > 1 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
+      reason = "has a hexadecimal part, " + QuoteForMessage(part) + std::string(kForm);
+      return std::nullopt;
+    }
+    if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      reason = "has a part that is not a decimal number, " + QuoteForMessage(part) + std::string(kForm);
+      return std::nullopt;
+    }
+    if (part.size() > 1 && part[0] == '0') {
+      reason = "has a part with a leading zero, " + QuoteForMessage(part) +
+               ", which other tools read as octal; write it without the zero";
+      return std::nullopt;
+    }
+    if (part.size() > 3 || std::stoi(std::string(part)) > 255) {
+      reason = "has a part above 255, " + QuoteForMessage(part) + std::string(kForm);
+      return std::nullopt;
+    }
+    if (parts <= 4) address = address * 256 + std::stoi(std::string(part));  // more are refused below
+    if (dot == std::string_view::npos) break;
+    rest.remove_prefix(dot + 1);
+  }
+  if (parts == 1) {
+    reason = "is a bare number, not four parts" + std::string(kForm);
+    return std::nullopt;
+  }
+  if (parts != 4) {
+    reason = "has " + std::to_string(parts) + " parts, not four" + std::string(kForm);
+    return std::nullopt;
+  }
+  // 255.255.255.255 cannot be told from the window's parse failure, and
+  // neither it nor 0.0.0.0 is an address to probe.
+  if (address == 0 || address == kLastAddress) {
+    reason = "is not accepted: 0.0.0.0 and 255.255.255.255 are never probed";
+    return std::nullopt;
+  }
+  return address;
+}
+
 
 std::string QuoteForMessage(std::string_view text) { return "\"" + EscapeText(text) + "\""; }
 
@@ -37,9 +90,10 @@ std::optional<AddressRange> ParseRangeItem(std::string_view item, std::string& e
   if (const auto slash = item.find('/'); slash != std::string_view::npos) {
     const std::string_view base = item.substr(0, slash);
     const std::string_view bits = item.substr(slash + 1);
-    const auto address = ParseAddress(base);
+    std::string reason;
+    const auto address = ParseDecimalAddress(base, reason);
     if (!address) {
-      error = BadAddress(item, base, "address");
+      error = BadAddress(item, base, "address", reason);
       return std::nullopt;
     }
     unsigned prefix = 0;
@@ -58,14 +112,15 @@ std::optional<AddressRange> ParseRangeItem(std::string_view item, std::string& e
   if (const auto dash = item.find('-'); dash != std::string_view::npos) {
     const std::string_view startText = item.substr(0, dash);
     const std::string_view endText = item.substr(dash + 1);
-    const auto first = ParseAddress(startText);
+    std::string reason;
+    const auto first = ParseDecimalAddress(startText, reason);
     if (!first) {
-      error = BadAddress(item, startText, "start address");
+      error = BadAddress(item, startText, "start address", reason);
       return std::nullopt;
     }
-    const auto last = ParseAddress(endText);
+    const auto last = ParseDecimalAddress(endText, reason);
     if (!last) {
-      error = BadAddress(item, endText, "end address");
+      error = BadAddress(item, endText, "end address", reason);
       return std::nullopt;
     }
     if (*last < *first) {
@@ -76,9 +131,10 @@ std::optional<AddressRange> ParseRangeItem(std::string_view item, std::string& e
     }
     return AddressRange{*first, *last};
   }
-  const auto single = ParseAddress(item);
+  std::string reason;
+  const auto single = ParseDecimalAddress(item, reason);
   if (!single) {
-    error = BadAddress(item, item, "address");
+    error = BadAddress(item, item, "address", reason);
     return std::nullopt;
   }
   return AddressRange{*single, *single};

@@ -1,6 +1,6 @@
 #pragma once
-// The address ranges a sweep covers: parsed from the command line with the
-// window's own address parser, merged, counted and walked in address order.
+// The address ranges a sweep covers: parsed from the command line as plain
+// decimal dotted quads, merged, counted and walked in address order.
 
 #include <cstdint>
 #include <optional>
@@ -24,9 +24,18 @@ struct RangeParse {
   std::string error;                 // empty on success
 };
 
-// One item: "A.B.C.D", "A.B.C.D-E.F.G.H" or "A.B.C.D/N". Addresses take every
-// form inet_addr accepts, as in the window; 0.0.0.0 and 255.255.255.255 are
-// refused for the same reason (the latter cannot be told from a parse failure).
+// An address as typed on a command line: four decimal numbers from 0 to 255
+// joined by dots. The other forms the window's boxes take through inet_addr
+// are refused, since they read differently from what a technician typing
+// them means (010.0.0.1 is 8.0.0.1 there, 0x7f.1 is 127.0.0.1): a leading
+// zero, hexadecimal, fewer or more than four parts, a bare number, any blank
+// (inet_addr ignores what follows one). 0.0.0.0 and 255.255.255.255 are
+// refused as the window refuses them. On refusal, reason says why, in words
+// that follow "the address \"...\"".
+std::optional<NumericAddress> ParseDecimalAddress(std::string_view text, std::string& reason);
+
+// One item: "A.B.C.D", "A.B.C.D-E.F.G.H" or "A.B.C.D/N", addresses as
+// ParseDecimalAddress reads them.
 std::optional<AddressRange> ParseRangeItem(std::string_view item, std::string& error);
 
 // Every argument may hold several items separated by commas.

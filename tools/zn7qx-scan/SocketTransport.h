@@ -13,12 +13,14 @@ class SocketTransport final : public EchoTransport {
   Clock::time_point Now() override { return Clock::now(); }
   std::uint16_t Identifier() const override { return socket_.identifier(); }
   std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) override;
+  int LastSendErrno() const override { return lastSendErrno_; }
   std::optional<linuxnet::EchoEvent> Receive() override { return socket_.ReceiveOne(); }
   bool Readable() override;
   void Wait(Clock::time_point until) override;
 
  private:
   linuxnet::EchoSocket socket_;
+  int lastSendErrno_ = 0;
 };
 
 // Asks for large socket buffers so that a burst of replies is not dropped

@@ -159,7 +159,10 @@ class SweepRun {
       noBufferTries_ = 0;
       ++paced_;
       if (status != IP_SUCCESS) {
-        File(target.address, Outcome::Error, status, {}, 0);
+        AddressResult& filed = File(target.address, Outcome::Error, status, {}, 0);
+        const int error = transport_.LastSendErrno();
+        filed.origin = error != 0 ? ErrorOrigin::Local : ErrorOrigin::Unknown;
+        filed.errorNumber = error;
         continue;
       }
       ++result_.counts.sent;
@@ -211,7 +214,17 @@ class SweepRun {
         File(slot.target.address, Outcome::Host, IP_SUCCESS, {}, micros);
       }
     } else {
-      File(slot.target.address, Outcome::Error, event.status, {}, micros);
+      AddressResult& filed = File(slot.target.address, Outcome::Error, event.status, {}, micros);
+      if (event.localErrno != 0) {
+        filed.origin = ErrorOrigin::Local;
+        filed.errorNumber = event.localErrno;
+      } else if (event.icmpType != linuxnet::IcmpEchoReplyType) {
+        filed.origin = ErrorOrigin::Icmp;
+        filed.icmpType = event.icmpType;
+        filed.icmpCode = event.icmpCode;
+      } else {
+        filed.origin = ErrorOrigin::Unknown;
+      }
     }
     Release(slot);
   }
@@ -240,14 +253,14 @@ class SweepRun {
     }
   }
 
-  void File(NumericAddress address, Outcome outcome, std::int32_t status, std::string text,
-            std::uint32_t micros) {
+  AddressResult& File(NumericAddress address, Outcome outcome, std::int32_t status, std::string text,
+                      std::uint32_t micros) {
     switch (outcome) {
       case Outcome::Unit: ++result_.counts.units; break;
       case Outcome::Host: ++result_.counts.hosts; break;
       case Outcome::Error: ++result_.counts.errors; break;
     }
-    result_.answered.push_back(AddressResult{address, outcome, status, std::move(text), micros});
+    return result_.answered.emplace_back(AddressResult{address, outcome, status, std::move(text), micros});
   }
 
   void Finish(Clock::time_point now, bool final) {

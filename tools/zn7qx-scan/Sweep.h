@@ -18,6 +18,14 @@ namespace zn7qx::scan {
 
 enum class Outcome : std::uint8_t { Unit, Host, Error };
 
+// Where an error came from, so that it can be named as Linux names it.
+enum class ErrorOrigin : std::uint8_t {
+  None,     // not an error
+  Icmp,     // an ICMP error message: icmpType, icmpCode
+  Local,    // the kernel's own failure (sending, or queued): errorNumber
+  Unknown,  // only the status number is known
+};
+
 // One address that answered (Unit, Host) or drew an error. Silent addresses
 // have no entry.
 struct AddressResult {
@@ -26,6 +34,10 @@ struct AddressResult {
   std::int32_t status = 0;  // 0 for replies, else an IP status code
   std::string unitText;     // bytes as the unit sent them, cut as the window cuts
   std::uint32_t roundTripMicros = 0;
+  ErrorOrigin origin = ErrorOrigin::None;
+  std::uint8_t icmpType = 0;
+  std::uint8_t icmpCode = 0;
+  int errorNumber = 0;  // errno
 };
 
 struct SweepCounts {

@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "net/ICMPPing.h"
@@ -29,52 +33,73 @@ constexpr int kExitUnits = 0;
 constexpr int kExitNoUnits = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotPermitted = 3;
-constexpr int kExitInterrupted = 130;
 
 constexpr double kRateCeiling = 100000;
 constexpr std::int64_t kBurstCeiling = 4096;
+constexpr std::int64_t kTimeoutCeiling = 60000;
+constexpr std::int64_t kRetriesCeiling = 10;
 constexpr std::int64_t kDefaultMaxAddresses = 65536;
 constexpr std::int64_t kMaxAddressesCeiling = 16777216;
 
 std::atomic<bool> g_stop{false};
-extern "C" void OnSignal(int) { g_stop.store(true); }
+// The signal that ended the sweep; the exit status is 128 plus it, as a
+// shell reports a program killed by it.
+std::atomic<int> g_signal{0};
+extern "C" void OnSignal(int signal) {
+  g_signal.store(signal);
+  g_stop.store(true);
+}
+
+// Where a description wraps, the options' text continues in this column.
+constexpr std::size_t kOptionColumn = 25;
 
 const char* const kDescription =
-    "zn7qx-scan - find Morvalent ZN7QX units on an IPv4 network in one fast sweep\n"
+    "Find Morvalent ZN7QX units on an IPv4 network in one fast sweep.\n"
     "\n"
-    "Sends one ICMP echo request carrying the ZN7QX discovery text to every address of\n"
-    "the given ranges and lists the units that answer, as the window does, but with\n"
-    "many requests in flight at once. A unit answers \"Found.\" followed by its own text;\n"
-    "any other host echoes the request; silent addresses are skipped. Each address is\n"
-    "given its time-out from its own request, and the sweep ends as soon as every\n"
-    "address has answered or timed out.\n"
+    "Sends one ICMP echo request carrying the ZN7QX discovery text to every address\n"
+    "of the RANGEs and lists the units that answer, as the window zn7qx-finder\n"
+    "does, but with many requests in flight at once. A unit answers \"Found.\"\n"
+    "followed by its own text; any other host echoes the request; silent addresses\n"
+    "are skipped. Each address has its time-out from its own request, and the\n"
+    "sweep ends once every address has answered or timed out. With no RANGE, the\n"
+    "sweep covers the subnet of the first network interface with an IPv4 address,\n"
+    "network and broadcast addresses included: the window's \"Default Range\".\n"
     "\n"
-    "With no RANGE, the sweep covers the subnet of the first network interface that has\n"
-    "an IPv4 address, network and broadcast addresses included, exactly the range the\n"
-    "window's \"Default Range\" proposes.\n";
+    "Sweep only networks you are allowed to scan. A sweep sends a request to every\n"
+    "address of its ranges, which the owner of a network may take for an attack.\n";
 
 std::string Footer() {
-  return "RANGES\n"
-         "  A.B.C.D            one address\n"
-         "  A.B.C.D-E.F.G.H    every address from the first to the second, both included\n"
-         "  A.B.C.D/N          the block of 2^(32-N) addresses holding A.B.C.D\n"
-         "  Several ranges may be given, as separate arguments or joined by commas; an\n"
-         "  address in more than one is probed once. Addresses are read by the same parser\n"
-         "  as the window's address boxes, so its short forms (10.1 for 10.0.0.1) work too.\n"
-         "  0.0.0.0 and 255.255.255.255 are refused as written addresses and never probed.\n"
+  return "Ranges:\n"
+         "  A.B.C.D          one address\n"
+         "  A.B.C.D-E.F.G.H  every address from the first to the second, both included\n"
+         "  A.B.C.D/N        the block of 2^(32-N) addresses holding A.B.C.D\n"
          "\n"
-         "OUTPUT\n"
+         "  An address is four decimal numbers from 0 to 255 joined by dots. Forms that\n"
+         "  other tools read another way are refused, with the reason: a leading zero\n"
+         "  (010.0.0.1, octal to some), hexadecimal (0x7f.0.0.1), fewer than four\n"
+         "  parts (10.1) and text after a blank. Several ranges may be given, as\n"
+         "  separate arguments or joined by commas; an address in more than one is\n"
+         "  probed once. 0.0.0.0 and 255.255.255.255 are refused as written addresses\n"
+         "  and never probed.\n"
+         "\n"
+         "Output:\n"
          "  Standard output carries the results, in address order:\n"
-         "    A.B.C.D: text            a unit and its text (the window's form)\n"
-         "    A.B.C.D host             another answering host (--all)\n"
-         "    A.B.C.D error: reason    an ICMP error about that address (--all)\n"
-         "  Bytes of a unit's text that are not printable ASCII are shown as \\xNN, and a\n"
-         "  backslash as \\\\. --csv writes the columns address,kind,text,status,\n"
-         "  status_text,rtt_ms; --json writes {\"ranges\",\"results\",\"summary\"}, the text's\n"
-         "  bytes read as ISO 8859-1. Standard error carries a progress line (only on a\n"
-         "  terminal) and a one-line summary, so that standard output stays clean.\n"
+         "    A.B.C.D: text          a unit and its text (the window's form)\n"
+         "    A.B.C.D host           another answering host (--all)\n"
+         "    A.B.C.D error: reason  an ICMP error about that address (--all)\n"
          "\n"
-         "LIMITS\n"
+         "  Bytes of a unit's text that are not printable ASCII are shown as \\xNN, and\n"
+         "  a backslash as \\\\. With --csv the columns are address, kind, text, status,\n"
+         "  icmp_type, icmp_code, error and rtt_ms, each line ended by a line feed. With\n"
+         "  the other format, --json, one document holds \"ranges\", \"results\" and\n"
+         "  \"summary\", the text's bytes read as ISO 8859-1. For an error, status is the\n"
+         "  number the window shows, icmp_type and icmp_code are the ICMP message's,\n"
+         "  and error is its wording as ping prints it, or the system's words for a\n"
+         "  request that could not be sent. Standard error carries a progress line\n"
+         "  (only on a terminal) and a summary line, so that standard output stays\n"
+         "  clean.\n"
+         "\n"
+         "Limits:\n"
          "  At most " + std::to_string(kDefaultMaxAddresses) +
          " addresses per run unless --max-addresses allows more (up to\n"
          "  " + std::to_string(kMaxAddressesCeiling) +
@@ -82,30 +107,107 @@ std::string Footer() {
          " per second\n"
          "  (default " + std::to_string(static_cast<int>(kDefaultRate)) + "), after a first burst of up to " +
          std::to_string(kBurstCeiling) + " (default " + std::to_string(kDefaultBurst) + ", the size of\n"
-         "  the window's largest scan): a /23 takes about the time-out, a /16 about 3.6 s.\n"
-         "  Lower --rate and --burst on slow or shared links.\n"
+         "  the window's largest scan): 512 addresses take about the time-out, 65536\n"
+         "  about 3.6 s. Lower --rate and --burst on slow or shared links.\n"
          "\n"
-         "EXIT STATUS\n"
-         "  0  one or more units found\n"
-         "  1  no unit found\n"
-         "  2  bad usage: unknown option, bad value, bad range, too many addresses, or no\n"
-         "     local subnet to default to\n"
-         "  3  ICMP echo is not permitted to this process\n"
-         "  130 interrupted (the results so far are still printed)\n"
+         "Environment:\n"
+         "  TERM   when unset or \"dumb\", no progress line is drawn\n"
          "\n"
-         "PRIVILEGES\n"
-         "  No root needed where the kernel allows ICMP datagram (\"ping\") sockets to the\n"
-         "  user's group: net.ipv4.ping_group_range, as on most desktops. Otherwise give\n"
-         "  the program CAP_NET_RAW: sudo setcap cap_net_raw+ep \"$(command -v zn7qx-scan)\".\n"
-         "  It keeps only that capability, and only when the ping socket is not allowed.\n"
-         "  There is no need to run it as root.\n"
+         "Exit status:\n"
+         "  0    one or more units found\n"
+         "  1    no unit found\n"
+         "  2    bad usage: unknown option, bad value, bad range, too many addresses,\n"
+         "       or no local subnet to default to\n"
+         "  3    ICMP echo is not permitted to this process\n"
+         "  130  interrupted by SIGINT (Ctrl-C); the results so far are still printed\n"
+         "  143  ended by SIGTERM; the results so far are still printed\n"
          "\n"
-         "EXAMPLES\n"
+         "Privileges:\n"
+         "  No root is needed where the kernel allows ICMP datagram (\"ping\") sockets\n"
+         "  to the user's group: net.ipv4.ping_group_range, as on most desktops.\n"
+         "  Elsewhere give the program CAP_NET_RAW:\n"
+         "    sudo setcap cap_net_raw+ep /usr/bin/zn7qx-scan\n"
+         "  It keeps only that capability, and only when the ping socket is not allowed;\n"
+         "  it refuses to run set-user-ID or set-group-ID. There is no need to run it as\n"
+         "  root.\n"
+         "\n"
+         "Examples:\n"
          "  zn7qx-scan                              the local subnet\n"
          "  zn7qx-scan 192.168.1.0/24               one /24\n"
          "  zn7qx-scan 10.0.0.1-10.0.3.254 --all    a range, with other hosts and errors\n"
          "  zn7qx-scan 10.1.0.0/16 --json > units.json\n"
-         "  zn7qx-scan 172.16.5.4,172.16.9.0/28 --csv --rate 2000\n";
+         "                                          a /16, as JSON into a file\n"
+         "  zn7qx-scan 172.16.5.4,172.16.9.0/28 --csv --rate 2000\n"
+         "                                          two ranges, as CSV, at a gentler pace\n";
+}
+
+// The option list, one option a line in the form of GNU programs, so that
+// help2man reads it as it reads theirs; a description's lines after its
+// first continue in kOptionColumn.
+std::string OptionLines(const CLI::App& app) {
+  std::string out;
+  for (const CLI::Option* opt : app.get_options()) {
+    if (!opt->nonpositional()) continue;
+    std::string names = "  ";
+    names += opt->get_snames().empty() ? "    " : "-" + opt->get_snames().front() + ", ";
+    names += "--" + opt->get_lnames().front();
+    if (!opt->get_type_name().empty()) names += "=" + opt->get_type_name();
+    names += "  ";
+    if (names.size() < kOptionColumn) names.resize(kOptionColumn, ' ');
+    std::string description = opt->get_description();
+    std::string::size_type at = 0;
+    while ((at = description.find('\n', at)) != std::string::npos) {
+      description.insert(at + 1, kOptionColumn, ' ');
+      at += kOptionColumn + 1;
+    }
+    out += names + description + "\n";
+  }
+  return out;
+}
+
+// The usage line first, as the platform's programs write it.
+std::string HelpText(const CLI::App& app) {
+  return "Usage: zn7qx-scan [OPTION]... [RANGE]...\n" + std::string(kDescription) + "\nOptions:\n" +
+         OptionLines(app) + "\n" + Footer();
+}
+
+// A number as a person writes it: decimal digits, and where fraction is
+// allowed a decimal point with digits after it; no sign, blank, exponent or
+// hexadecimal. Nothing for anything else.
+std::optional<double> ReadNumber(const std::string& text, bool fraction) {
+  const auto point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const std::string part = point == std::string::npos ? std::string() : text.substr(point + 1);
+  const auto digits = [](const std::string& t) {
+    return !t.empty() && t.size() <= 15 &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(whole)) return std::nullopt;
+  if (point != std::string::npos && (!fraction || !digits(part))) return std::nullopt;
+  return std::stod(text);
+}
+
+// Reads a numeric option; an empty optional after writing the message when
+// the text is not a number in [low, high].
+template <typename T>
+std::optional<T> ReadOption(const std::string& name, const std::string& text, T low, T high) {
+  constexpr bool whole = std::is_integral_v<T>;
+  const auto value = ReadNumber(text, !whole);
+  if (value && *value >= static_cast<double>(low) && *value <= static_cast<double>(high))
+    return static_cast<T>(*value);
+  std::ostringstream message;
+  message << "zn7qx-scan: --" << name << " must be " << (whole ? "a whole number " : "") << "between "
+          << low << " and " << high << ", not " << QuoteForMessage(text) << '\n';
+  std::cerr << message.str();
+  return std::nullopt;
+}
+
+// Whether the terminal on standard error can take the progress line's
+// carriage return and erase-line code.
+bool TerminalDrawsProgress() {
+  if (isatty(STDERR_FILENO) != 1) return false;
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
 }
 
 int Fail(int status, const std::string& message) {
@@ -121,54 +223,72 @@ int main(int argc, char** argv) {
   linuxnet::RefuseSetIdStart("zn7qx-scan", kExitNotPermitted);
 
   CLI::App app(kDescription, "zn7qx-scan");
-  app.footer(Footer());
-  app.get_formatter()->column_width(30);
+  app.formatter_fn([](const CLI::App* shown, std::string, CLI::AppFormatMode) { return HelpText(*shown); });
+  // Help and version come last in the list.
+  app.set_help_flag();
+  // An option given twice takes its last value, as with getopt.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
   std::vector<std::string> rangeArguments;
-  double rate = kDefaultRate;
-  int timeoutMs = PingTimeoutMs;
-  int retries = 0;
-  std::int64_t burst = kDefaultBurst;
-  std::int64_t maxAddresses = kDefaultMaxAddresses;
+  // Numbers are read as text and checked below, so that a bad one is told in
+  // plain words.
+  std::string rateText = std::to_string(static_cast<int>(kDefaultRate));
+  std::string burstText = std::to_string(kDefaultBurst);
+  std::string timeoutText = std::to_string(PingTimeoutMs);
+  std::string retriesText = "0";
+  std::string maxAddressesText = std::to_string(kDefaultMaxAddresses);
   bool all = false, csv = false, json = false, quiet = false;
 
-  app.add_option("RANGE", rangeArguments, "Addresses to sweep (see RANGES); default: the local subnet");
-  app.add_option("-r,--rate", rate, "Requests per second, at a steady pace (1 to " + std::to_string(static_cast<int>(kRateCeiling)) + ")")
-      ->default_val(kDefaultRate)
-      ->type_name("N")
-      ->check(CLI::Range(1.0, kRateCeiling).description(""));
-  app.add_option("--burst", burst, "Requests sent at once at the start, before the steady pace (1 to " +
-                                       std::to_string(kBurstCeiling) + ")")
-      ->default_val(kDefaultBurst)
-      ->type_name("N")
-      ->check(CLI::Range(std::int64_t{1}, kBurstCeiling).description(""));
-  app.add_option("-t,--timeout", timeoutMs, "Milliseconds to wait for each address, from its own request (1 to 60000)")
-      ->default_val(PingTimeoutMs)
-      ->type_name("MS")
-      ->check(CLI::Range(1, 60000).description(""));
-  app.add_option("--retries", retries, "Requests sent again to addresses that timed out (0 to 10)")
-      ->default_val(0)
-      ->type_name("N")
-      ->check(CLI::Range(0, 10).description(""));
-  app.add_option("--max-addresses", maxAddresses, "Refuse to sweep more addresses than this (up to " + std::to_string(kMaxAddressesCeiling) + ")")
-      ->default_val(kDefaultMaxAddresses)
-      ->type_name("N")
-      ->check(CLI::Range(std::int64_t{1}, kMaxAddressesCeiling).description(""));
-  app.add_flag("-a,--all", all, "Also list other answering hosts and errors");
-  auto* csvFlag = app.add_flag("--csv", csv, "Write CSV (with a header line)");
-  app.add_flag("--json", json, "Write one JSON document")->excludes(csvFlag);
-  app.add_flag("-q,--quiet", quiet, "No progress line and no summary on standard error");
+  app.add_option("RANGE", rangeArguments, "Addresses to sweep");
+  app.add_flag("-a,--all", all, "also list other answering hosts and errors");
+  auto* csvFlag = app.add_flag("--csv", csv, "write CSV, with a header line");
+  app.add_flag("--json", json, "write one JSON document")->excludes(csvFlag);
+  app.add_flag("-q,--quiet", quiet, "no progress line and no summary on standard error");
+  app.add_option("-r,--rate", rateText,
+                 "requests per second, at a steady pace: 1 to " + std::to_string(static_cast<int>(kRateCeiling)) +
+                     "\n(default " + rateText + ")")
+      ->type_name("N");
+  app.add_option("--burst", burstText,
+                 "requests sent at once at the start, before the steady\npace: 1 to " +
+                     std::to_string(kBurstCeiling) + " (default " + burstText + ")")
+      ->type_name("N");
+  app.add_option("-t,--timeout", timeoutText,
+                 "milliseconds to wait for each address, from its own\nrequest: 1 to " +
+                     std::to_string(kTimeoutCeiling) + " (default " + timeoutText + ")")
+      ->type_name("MS");
+  app.add_option("--retries", retriesText,
+                 "requests sent again to addresses that timed out:\n0 to " + std::to_string(kRetriesCeiling) +
+                     " (default " + retriesText + ")")
+      ->type_name("N");
+  app.add_option("--max-addresses", maxAddressesText,
+                 "refuse to sweep more addresses than N: 1 to\n" + std::to_string(kMaxAddressesCeiling) +
+                     " (default " + maxAddressesText + ")")
+      ->type_name("N");
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.set_version_flag("--version", std::string("zn7qx-scan ") + ZN7QX_VERSION, "show the version and exit");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
+    std::cout << app.help() << std::flush;
+    return std::cout ? 0 : kExitUsage;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n' << std::flush;
+    return std::cout ? 0 : kExitUsage;
   } catch (const CLI::ParseError& e) {
-    return Fail(kExitUsage, std::string(e.what()) + " (see --help)");
+    std::string what = e.what();
+    // CLI11 says "--rate: 1 required N missing".
+    if (const auto colon = what.find(':');
+        colon != std::string::npos && what.size() > 8 && what.ends_with(" missing"))
+      what = what.substr(0, colon) + " needs a value";
+    return Fail(kExitUsage, what + " (see --help)");
   }
-  // The range check lets NaN through (every comparison with it is false).
-  if (!std::isfinite(rate)) return Fail(kExitUsage, "--rate: not a number of requests per second (see --help)");
+  const auto rate = ReadOption<double>("rate", rateText, 1, kRateCeiling);
+  const auto burst = ReadOption<std::int64_t>("burst", burstText, 1, kBurstCeiling);
+  const auto timeoutMs = ReadOption<std::int64_t>("timeout", timeoutText, 1, kTimeoutCeiling);
+  const auto retries = ReadOption<std::int64_t>("retries", retriesText, 0, kRetriesCeiling);
+  const auto maxAddresses = ReadOption<std::int64_t>("max-addresses", maxAddressesText, 1, kMaxAddressesCeiling);
+  if (!rate || !burst || !timeoutMs || !retries || !maxAddresses) return kExitUsage;
 
   // Ranges first: bad usage is reported before anything touches the network.
   std::vector<AddressRange> written;
@@ -187,9 +307,9 @@ int main(int argc, char** argv) {
   const std::vector<AddressRange> merged = MergeRanges(written);
   const std::int64_t count = CountAddresses(merged);
   if (count < 1) return Fail(kExitUsage, "the ranges hold no address that can be probed");
-  if (count > maxAddresses)
+  if (count > *maxAddresses)
     return Fail(kExitUsage, "the ranges hold " + std::to_string(count) + " addresses, more than the limit of " +
-                                std::to_string(maxAddresses) + " (raise it with --max-addresses)");
+                                std::to_string(*maxAddresses) + " (raise it with --max-addresses)");
 
   linuxnet::EchoSocket socket = linuxnet::EchoSocket::Open();
   if (!socket) {
@@ -206,12 +326,12 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  const bool showProgress = !quiet && isatty(STDERR_FILENO) == 1;
+  const bool showProgress = !quiet && TerminalDrawsProgress();
   SweepOptions options;
-  options.rate = rate;
-  options.burst = burst;
-  options.timeout = std::chrono::milliseconds(timeoutMs);
-  options.retries = retries;
+  options.rate = *rate;
+  options.burst = *burst;
+  options.timeout = std::chrono::milliseconds(*timeoutMs);
+  options.retries = static_cast<int>(*retries);
   options.stop = &g_stop;
   if (showProgress) {
     options.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
@@ -227,6 +347,6 @@ int main(int argc, char** argv) {
   WriteResults(std::cout, result, merged, output);
   if (!quiet) std::cerr << SummaryLine(result.counts) << '\n';
 
-  if (result.counts.interrupted) return kExitInterrupted;
+  if (result.counts.interrupted) return 128 + g_signal.load();
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
 }

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """zn7qx-scan beside fping and nmap in the simulated network (inside the
 probe namespace that with-sim-network.sh builds; see bench.sh).
 

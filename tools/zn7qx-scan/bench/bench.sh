@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of zn7qx-scan beside fping and nmap, all in one simulated network
 # (never the machine's own): 198.18.0.0/23 on-link with units, hosts, errors,
 # misleading answers and silent addresses, and 198.19.0.0/16 routed.
