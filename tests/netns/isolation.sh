@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The one isolation check refuses namespaces that could reach a network and
 # accepts the harness's shapes, as the simulator itself and as the probe
 # side's check. Nothing is sent: the namespaces made here hold a dummy link,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One case of the real zn7qx-scan against the simulated site, on the probe
 # side of the harness, which the simulator's check confirms first.
 #   sweep.sh CASE ZN7QX_SCAN ZN7QX_SIM

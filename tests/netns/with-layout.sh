@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # with-layout.sh LAYOUT -- COMMAND ARGS...
 # Runs COMMAND in a fresh network namespace holding the interface layout
 # LAYOUT (ZN7QX_DISCOVERY_LAYOUT tells it which). The interfaces are veth

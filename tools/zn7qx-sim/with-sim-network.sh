@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs COMMAND in an isolated "probe" network namespace whose only link is a
 # veth to a "network" namespace where zn7qx-sim answers for the targets.
 # Nothing here touches the machine's own namespace: the whole topology lives

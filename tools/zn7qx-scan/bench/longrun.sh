@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The long runs, on both socket paths: many sweeps in one process
 # (zn7qx-scan-longrun) and many scans of the real window (bench-window
 # --scans), each in a simulated network of its own. Prints their figures.

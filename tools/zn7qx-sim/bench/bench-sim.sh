@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # How many echo requests per second the simulator answers: a /16 swept at
 # 10000, 50000, 100000 requests/s and as fast as the prober goes, inside the
 # simulated network. Prints a table, then the simulator's counters and CPU.
