@@ -31,7 +31,7 @@ namespace {
 struct Link {
   int index = 0;
   AdapterRecord record;
-  bool up = false;
+  bool connected = false;
   bool hasAddress = false;
 };
 
@@ -80,21 +80,25 @@ AdapterListing ListAdapters() {
     Link link;
     link.index = ll.sll_ifindex;
     link.record.Name = entry->ifa_name != nullptr ? entry->ifa_name : "";
-    link.up = (entry->ifa_flags & IFF_UP) != 0;
+    // Up and running: a link without carrier (cable out, a bridge with
+    // nothing attached) is not running, while one whose state the kernel
+    // does not know (tunnels, point-to-point) is.
+    link.connected = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
     links.push_back(std::move(link));
   }
   std::stable_sort(links.begin(), links.end(),
                    [](const Link& a, const Link& b) { return a.index < b.index; });
 
-  // The first IPv4 address of each link; an interface that is down keeps
-  // 0.0.0.0 even when an address is configured on it.
+  // The first IPv4 address of each link; an interface that is down or has no
+  // carrier keeps 0.0.0.0 even when an address is configured on it, as a
+  // disconnected adapter has no address.
   for (const ifaddrs* entry = raw; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     if (entry->ifa_name == nullptr) continue;
     Link* link = LinkOfLabel(links, entry->ifa_name);
     if (link == nullptr || link->hasAddress) continue;
     link->hasAddress = true;
-    if (!link->up) continue;
+    if (!link->connected) continue;
     link->record.IpAddress = AddressText(DottedOf(entry->ifa_addr));
     link->record.IpMask = AddressText(DottedOf(entry->ifa_netmask));
   }

@@ -25,7 +25,8 @@ struct AddressText {
 
 struct AdapterRecord {
   std::string Name;
-  // "0.0.0.0" for an adapter that is not up or has no IPv4 address.
+  // "0.0.0.0" for an adapter that is down, has no carrier, or has no IPv4
+  // address.
   AddressText IpAddress{"0.0.0.0"};
   AddressText IpMask{"0.0.0.0"};
 };

@@ -37,7 +37,16 @@ case "$layout" in
   DownInterface) link n0 down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1 ;;
   OnlyDown) link n0 down; ip addr add 10.0.2.15/23 dev n0 ;;
   NoCarrier) link n0 up peer-down; ip addr add 10.0.2.15/23 dev n0 ;;
-  TwoAddresses) link n0; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.6.1/24 dev n0 ;;
+  NoCarrierFirst) link n0 up peer-down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1 ;;
+  # A container bridge whose last port went: no carrier, like docker0.
+  EmptyBridge) ip link add br0 type bridge; ip link set br0 up; ip addr add 198.19.0.1/16 dev br0
+    ip link add v0 type veth peer name v1; ip link set v0 master br0; ip link set v0 up; ip link del v0
+    for _ in $(seq 100); do ip link show br0 | grep -q NO-CARRIER && break; sleep 0.02; done
+    link n1; ip addr add 198.18.4.20/22 dev n1 ;;
+  # A fresh bridge: the kernel reports its state as unknown, and it runs.
+  UnknownState) ip link add br0 type bridge; ip link set br0 up; ip addr add 198.18.7.1/24 dev br0 ;;
+  HostRoutes) link n0; ip addr add 198.18.3.4/32 dev n0; link n1; ip addr add 198.18.5.6/31 dev n1 ;;
+  ManyAddresses) link n0; for a in 198.18.8.9/22 10.0.2.15/23 198.18.9.1/24; do ip addr add $a dev n0; done ;;
   LabelledAddress) link n0; ip addr add 10.0.2.15/23 dev n0 label n0:lab ;;
   *) echo "unknown layout: $layout" >&2; exit 2 ;;
 esac
