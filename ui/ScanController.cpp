@@ -145,6 +145,8 @@ void ScanController::NotifyIfEchoNotPermitted() {
 void ScanController::OnClose() {
   if (!open_) return;
   open_ = false;
+  // A scan ends with the window: nothing is left to probe once the sockets go.
+  view_.Queue().Clear();
   seams_.socketsCleanup();
   seams_.setIPInfoMessageSink(nullptr);
 }

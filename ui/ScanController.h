@@ -26,7 +26,8 @@ class ScanController {
   // Once after opening: tells the user when no ICMP echo socket can be opened,
   // since every probe would fail and a scan would look like an empty network.
   void NotifyIfEchoNotPermitted();
-  // Window closed: releases what OnOpen took. Safe to call more than once.
+  // Window closed: ends a scan in progress and releases what OnOpen took.
+  // Safe to call more than once.
   void OnClose();
 
  private:

@@ -192,7 +192,10 @@ void frmMain::SetLastErrorText(const std::string& text) {
 }
 
 void frmMain::ShowMessage(const MessageBoxRequest& request) {
+  // A modal box runs an event loop of its own; the scan waits until it closes.
+  ++boxesOpen_;
   if (presenter_) presenter_(this, request);
+  --boxesOpen_;
 }
 
 void frmMain::SetTimerEnabled(int index) {
@@ -203,9 +206,10 @@ void frmMain::SetTimerEnabled(int index) {
 }
 
 void frmMain::OnTimerTick(int index) {
-  // A modal box opened by another handler runs its own event loop; a tick
-  // arriving there must not start a second probe inside the first.
-  if (inTick_) return;
+  // A tick that falls due inside one of this window's handlers (a probe, or
+  // a box that any of them opened) must not probe there: the scan goes on
+  // with the next tick after.
+  if (inTick_ || boxesOpen_ > 0) return;
   inTick_ = true;
   controller_.PingTick(index);
   inTick_ = false;
@@ -268,6 +272,9 @@ void frmMain::changeEvent(QEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+  // No probe after the close: the timers stop before the scan ends and the
+  // sockets are released.
+  for (QTimer* timer : tmrPing) timer->stop();
   controller_.OnClose();
   event->accept();
 }

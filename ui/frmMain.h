@@ -94,6 +94,7 @@ class frmMain final : public QWidget, public ScanView {
   ScanController controller_;
   bool opened_ = false;
   bool inTick_ = false;
+  int boxesOpen_ = 0;
 };
 
 }  // namespace zn7qx

@@ -60,6 +60,20 @@ TEST_F(WindowOnTheSite, CancelStopsProbingAndKeepsTheCancelSummary) {
   EXPECT_EQ(window->lstIpOther->count() + 1, static_cast<int>(probed)) << "every host answered";
 }
 
+TEST_F(WindowOnTheSite, ClosedDuringAScanItSendsNothingMore) {
+  if (noEcho) GTEST_SKIP() << "this run may not send";
+  Scan("198.18.0.50", "198.18.0.99");  // silent: each probe takes its 300 ms
+  ASSERT_TRUE(WaitFor([&] { return net.pinged.size() >= 2; }, 2000));
+  ASSERT_TRUE(window->close());
+  const auto sent = sim::ProbeLinkCounters()->sent;
+  const std::size_t probed = net.pinged.size();
+  QTest::qWait(700);
+  EXPECT_EQ(net.pinged.size(), probed);
+  EXPECT_EQ(sim::ProbeLinkCounters()->sent, sent) << "a packet went out after the close";
+  EXPECT_EQ(window->lstIpToScan->count(), 0);
+  for (QTimer* timer : window->tmrPing) EXPECT_FALSE(timer->isActive());
+}
+
 TEST_F(WindowOnTheSite, WithoutEchoPermissionTheWindowSaysWhatToDo) {
   if (!noEcho) GTEST_SKIP() << "this run may send";
   ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 2000));

@@ -44,8 +44,15 @@ class ScriptedNetwork {
       return reply.Status;
     };
     s.statusText = GetStatusText;
-    s.localSubnetMask = [this] { return localMask; };
-    s.localIPAddress = [this] { return localAddress; };
+    // A failing adapter listing tells the sink on every query, as the real one does.
+    s.localSubnetMask = [this] {
+      if (!adapterMessage.empty() && messageSink) messageSink(adapterMessage);
+      return adapterMessage.empty() ? localMask : 0;
+    };
+    s.localIPAddress = [this] {
+      if (!adapterMessage.empty() && messageSink) messageSink(adapterMessage);
+      return adapterMessage.empty() ? localAddress : 0;
+    };
     s.setIPInfoMessageSink = [this](IPInfoMessageSink sink) { messageSink = std::move(sink); };
     s.echoPermitted = [this] { return echoPermitted; };
     s.echoPermissionAdvice = [] { return std::string("Allow it with sysctl net.ipv4.ping_group_range."); };
@@ -56,6 +63,7 @@ class ScriptedNetwork {
   bool echoPermitted = true;
   NumericAddress localMask = 0xFFFFFF00;     // 255.255.255.0
   NumericAddress localAddress = 0xC6120025;  // 198.18.0.37
+  std::string adapterMessage;                // what a failing listing says
   int initializeCalls = 0, cleanupCalls = 0, socketsOpen = 0;
   std::vector<std::string> pinged;
   IPInfoMessageSink messageSink;

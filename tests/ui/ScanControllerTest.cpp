@@ -135,23 +135,22 @@ TEST_F(Controller, DefaultRangeIsTheFirstAdaptersSubnetEndsIncluded) {
 }
 
 TEST_F(Controller, AdapterFailuresAndAMissingPermissionAreShownInPlainBoxes) {
-  ScanSeams seams = net.Seams();
-  seams.localIPAddress = [this] {
-    if (net.messageSink) net.messageSink("GetAdaptersInfo sizing failed with error 232");
-    return NumericAddress{0};
-  };
+  net.adapterMessage = "GetAdaptersInfo sizing failed with error 232";
   net.echoPermitted = false;
-  ScanController c(view, seams);
+  ScanController c(view, net.Seams());
   c.OnOpen();
   c.NotifyIfEchoNotPermitted();
-  ASSERT_EQ(view.messages.size(), 2u);
-  EXPECT_EQ(view.messages[0].text, "GetAdaptersInfo sizing failed with error 232");
-  EXPECT_EQ(view.messages[0].icon, MessageIcon::None);
-  EXPECT_EQ(view.messages[1].text,
+  ASSERT_EQ(view.messages.size(), 3u) << "one box per query, then the notice";
+  for (int i : {0, 1}) {
+    EXPECT_EQ(view.messages[i].text, "GetAdaptersInfo sizing failed with error 232");
+    EXPECT_EQ(view.messages[i].icon, MessageIcon::None);
+  }
+  EXPECT_EQ(view.messages[2].text,
             "ICMP echo is not permitted for this user, so a scan could not reach any unit.\r\n"
             "Allow it with sysctl net.ipv4.ping_group_range.");
-  EXPECT_EQ(view.messages[1].icon, MessageIcon::Warning);
+  EXPECT_EQ(view.messages[2].icon, MessageIcon::Warning);
   for (const MessageBoxRequest& m : view.messages) EXPECT_EQ(m.title, kApplicationName);
+  EXPECT_EQ(view.start, "0.0.0.0");
   net.echoPermitted = true;
   view.messages.clear();
   controller.NotifyIfEchoNotPermitted();

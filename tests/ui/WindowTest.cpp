@@ -114,28 +114,44 @@ TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
   EXPECT_EQ(deepest, 1);
 }
 
-TEST_F(WindowTest, ARealBoxIsModalWithOneOkItsIconAndTheLinesOfItsText) {
+// Real boxes: modal, one OK, their icon and lines; and while one is open
+// (here the adapter failures of "Default Range" pressed during a scan, one
+// box per query), the scan waits, and goes on after it.
+TEST_F(WindowTest, ARealBoxIsModalAndHoldsTheScanWhileOpen) {
   Open(/*realBoxes=*/true);
-  window->txtIpAddrStart->setText("abc");
-  QString title, text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  int buttons = 0;
-  bool modal = false;
-  QTimer::singleShot(100, [&] {
+  std::vector<std::tuple<QString, QString, QMessageBox::Icon, bool, qsizetype, std::size_t>> seen;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr) return;
-    std::tie(title, text, icon, modal) = std::tuple(box->windowTitle(), box->text(), box->icon(), box->isModal());
-    buttons = static_cast<int>(box->buttons().size());
-    box->button(QMessageBox::Ok)->click();
+    if (box->property("seen").toBool()) {  // open a while, then dismissed
+      box->button(QMessageBox::Ok)->click();
+      return;
+    }
+    box->setProperty("seen", true);
+    seen.emplace_back(box->windowTitle(), box->text(), box->icon(), box->isModal(), box->buttons().size(),
+                      net.pinged.size());
   });
+  closer.start(200);
+  window->txtIpAddrStart->setText("abc");
   QTest::mouseClick(window->cmdBeginScan, Qt::LeftButton);  // returns once the box is dismissed
-  EXPECT_EQ(title, "Start Address Incorrect");
-  EXPECT_EQ(text,
-            "The format of the start address is incorrect.\nFormat should be like: 192.168.1.1\n"
-            "Also, the address cannot be 0.0.0.0 or 255.255.255.255");
-  EXPECT_EQ(icon, QMessageBox::Critical);
-  EXPECT_EQ(buttons, 1);
-  EXPECT_TRUE(modal);
+  Scan("198.18.0.1", "198.18.0.100");
+  ASSERT_TRUE(WaitFor([&] { return net.pinged.size() >= 3; }));
+  net.adapterMessage = "GetAdaptersInfo sizing failed with error 232";
+  QTest::mouseClick(window->cmdDefaultRange, Qt::LeftButton);
+  const std::size_t probedAfter = net.pinged.size();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], std::tuple(QString("Start Address Incorrect"),
+                                QString("The format of the start address is incorrect.\nFormat should be like: "
+                                        "192.168.1.1\nAlso, the address cannot be 0.0.0.0 or 255.255.255.255"),
+                                QMessageBox::Critical, true, qsizetype{1}, std::size_t{0}));
+  for (int i : {1, 2}) {
+    EXPECT_EQ(std::get<0>(seen[i]), QString::fromUtf8(kApplicationName.data(), kApplicationName.size()));
+    EXPECT_EQ(std::get<1>(seen[i]), "GetAdaptersInfo sizing failed with error 232");
+    EXPECT_EQ(std::get<2>(seen[i]), QMessageBox::NoIcon);
+  }
+  for (int i : {1, 2}) EXPECT_EQ(std::get<5>(seen[i]), probedAfter) << "no probe while the boxes were open (0.8 s)";
+  EXPECT_TRUE(WaitFor([&] { return net.pinged.size() > probedAfter; })) << "the scan goes on after them";
 }
 
 TEST_F(WindowTest, ClosingReleasesTheSocketsOnceAndTheNoticeComesOnceAfterOpening) {

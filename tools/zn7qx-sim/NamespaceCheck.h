@@ -47,11 +47,12 @@ std::string ProbeSideProblems();
 // For programs that send (benchmarks): stops with a message unless isolated.
 void ExitUnlessIsolated(const char* program);
 
-// Received packets and drops of the probe link (ZN7QX_PROBE_IF), read from
-// this namespace's own /proc/self/net/dev.
+// Packets received, dropped and sent on the probe link (ZN7QX_PROBE_IF), read
+// from this namespace's own /proc/self/net/dev.
 struct LinkCounters {
   std::uint64_t packets = 0;
   std::uint64_t drops = 0;
+  std::uint64_t sent = 0;
 };
 std::optional<LinkCounters> ProbeLinkCounters();
 
