@@ -1,12 +1,17 @@
 #include "ui/frmMain.h"
 
+#include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
+#include <QThread>
 #include <limits>
 
 #ifndef ZN7QX_MAKER_WEB
@@ -211,8 +216,26 @@ void frmMain::OnTimerTick(int index) {
   // with the next tick after.
   if (inTick_ || boxesOpen_ > 0) return;
   inTick_ = true;
+  if (QAccessible::isActive() && queue_.Count() > 0) AnswerBetweenProbes();
   controller_.PingTick(index);
   inTick_ = false;
+}
+
+void frmMain::AnswerBetweenProbes() {
+  // A screen reader asks in a row of calls, each one sent when the last is
+  // answered, so the row is still coming when the next tick falls due: the
+  // window answers until the row has stopped for a moment.
+  constexpr int kQuietMs = 10, kLongestMs = 100;
+  QElapsedTimer quiet, total;
+  quiet.start();
+  total.start();
+  while (quiet.elapsed() < kQuietMs && total.elapsed() < kLongestMs) {
+    if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents)) {
+      quiet.restart();
+    } else {
+      QThread::usleep(500);
+    }
+  }
 }
 
 bool frmMain::HandleKey(const QKeyEvent& event) {

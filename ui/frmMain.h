@@ -86,6 +86,7 @@ class frmMain final : public QWidget, public ScanView {
  private:
   bool HandleKey(const QKeyEvent& event);
   void OnTimerTick(int index);
+  void AnswerBetweenProbes();
 
   ListWidgetTextList queue_;
   ListWidgetTextList units_;
