@@ -90,17 +90,56 @@ struct Received {
     return recvmsg(fd, &header, flags);
   }
   bool HasName() const { return header.msg_namelen >= sizeof name && name.sin_family == AF_INET; }
+
+  // When the packet reached this host, by the kernel's receive timestamp: a
+  // busy process reads late, and an answer must not count late for that.
+  std::chrono::steady_clock::time_point Arrived() {
+    const auto now = std::chrono::steady_clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS || c->cmsg_len < CMSG_LEN(sizeof(timespec)))
+        continue;
+      timespec stamp{};
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      const auto age = std::chrono::system_clock::now().time_since_epoch() -
+                       (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
+      // A clock set back meanwhile gives no sense of age: then it is now.
+      if (age > std::chrono::nanoseconds(0) && age < std::chrono::seconds(60))
+        return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+    }
+    return now;
+  }
 };
+
+// What an ICMP error about a request sets the socket's pending error to
+// (the kernel's conversion of ICMP types and codes); a read that fails with
+// one of these delivered that error, and the socket still works.
+bool IcmpErrno(int error) {
+  switch (error) {
+    case ECONNREFUSED: case EHOSTUNREACH: case ENETUNREACH: case EHOSTDOWN: case ENONET:
+    case ENOPROTOOPT: case EMSGSIZE: case EOPNOTSUPP: case EPROTO:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace
 
 EchoSocket::EchoSocket(int fd, SocketKind kind, std::uint16_t identifier)
-    : fd_(fd), kind_(kind), identifier_(identifier), buffer_(ReceiveBufferSize) {}
+    : fd_(fd), kind_(kind), identifier_(identifier), buffer_(ReceiveBufferSize) {
+  SetOption(fd_, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+}
+
+EchoSocket EchoSocket::Adopt(int fd, SocketKind kind, std::uint16_t identifier) {
+  if (fd < 0 || kind == SocketKind::None) return EchoSocket();
+  return EchoSocket(fd, kind, identifier);
+}
 
 EchoSocket::~EchoSocket() { Close(); }
 
 EchoSocket::EchoSocket(EchoSocket&& other) noexcept
-    : fd_(other.fd_), kind_(other.kind_), identifier_(other.identifier_), buffer_(std::move(other.buffer_)) {
+    : fd_(other.fd_), kind_(other.kind_), identifier_(other.identifier_), failed_(other.failed_),
+      buffer_(std::move(other.buffer_)) {
   other.fd_ = -1;
   other.kind_ = SocketKind::None;
 }
@@ -111,6 +150,7 @@ EchoSocket& EchoSocket::operator=(EchoSocket&& other) noexcept {
     fd_ = other.fd_;
     kind_ = other.kind_;
     identifier_ = other.identifier_;
+    failed_ = other.failed_;
     buffer_ = std::move(other.buffer_);
     other.fd_ = -1;
     other.kind_ = SocketKind::None;
@@ -148,21 +188,29 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   dest.sin_addr.s_addr = destNetworkOrder;
   ssize_t sent = -1;
   // An ICMP error about an earlier request (or a forged one) leaves a
-  // pending socket error that fails the next send with that request's errno.
-  // The error itself waits on the error queue for ReceiveOne (or is not ours
-  // at all), so a failed send clears what is pending and tries again: only a
-  // failure of this very send repeats. Errors keep arriving under a flood,
-  // hence a few tries rather than one.
+  // pending socket error that fails the next send with that request's errno,
+  // while the error itself waits on the error queue for ReceiveOne. Such a
+  // failure is not this send's: what is pending is cleared and the send tried
+  // again. Errors keep arriving under a flood, hence a few tries; if they all
+  // meet another request's error, the send is left for later ("no
+  // resources", EAGAIN) rather than reported with that error.
+  bool blocked = false;
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-    if (attempt > 0) {
-      int pending = 0;
-      socklen_t length = sizeof pending;
-      (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
-    }
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    if (attempt > 0) (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
     do {
       sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     } while (sent < 0 && errno == EINTR);
     if (sent >= 0) break;
+    const int error = errno;
+    blocked = kind_ == SocketKind::Datagram && IcmpErrno(error) && ErrorQueued();
+    errno = error;
+    if (!blocked) break;
+  }
+  if (sent < 0 && blocked) {
+    errno = EAGAIN;
+    return IP_NO_RESOURCES;
   }
   if (sent < 0) return StatusFromErrno(errno);
   if (static_cast<std::size_t>(sent) != packet.size()) return IP_GENERAL_FAILURE;
@@ -179,7 +227,7 @@ std::optional<EchoEvent> EchoSocket::ReadErrorQueue() {
     const std::size_t length = c->cmsg_len - CMSG_LEN(0);
     auto event = ParseErrorQueueMessage(std::span<const unsigned char>(CMSG_DATA(c), length), quoted,
                                         r.header.msg_namelen >= sizeof r.name ? r.name.sin_addr.s_addr : 0);
-    if (event) event->received = std::chrono::steady_clock::now();
+    if (event) event->received = r.Arrived();
     return event;
   }
   return std::nullopt;
@@ -190,9 +238,11 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
   Received r;
   const ssize_t got = r.From(fd_, buffer_, MSG_DONTWAIT);
   if (got < 0) {
-    // EAGAIN: nothing waits. Any other error is a pending socket error that
-    // the error queue also carries; reading it here cleared it.
+    // EAGAIN: nothing waits. An ICMP error's errno is a pending socket error
+    // that the error queue also carries; reading it here cleared it. Any
+    // other error means the socket cannot be read at all.
     empty = errno == EAGAIN || errno == EWOULDBLOCK;
+    if (!empty && errno != EINTR && !IcmpErrno(errno)) failed_ = errno;
     return std::nullopt;
   }
   if ((r.header.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
@@ -215,12 +265,19 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
     if (!r.HasName()) return std::nullopt;
     event = ParseDatagramReply(bytes, r.name.sin_addr.s_addr, ttl, tos);
   }
-  if (event) event->received = std::chrono::steady_clock::now();
+  if (event) event->received = r.Arrived();
   return event;
 }
 
+bool EchoSocket::ErrorQueued() const {
+  // The poll reports an error once a failed send has taken the pending one:
+  // it comes from the error queue.
+  pollfd watch{fd_, 0, 0};
+  return poll(&watch, 1, 0) > 0 && (watch.revents & POLLERR) != 0;
+}
+
 std::optional<EchoEvent> EchoSocket::ReceiveOne() {
-  if (kind_ == SocketKind::None) return std::nullopt;
+  if (kind_ == SocketKind::None || failed_ != 0) return std::nullopt;
   for (int i = 0; i < ReadsPerCall; ++i) {
     bool queued = false;
     if (kind_ == SocketKind::Datagram) {
@@ -234,7 +291,7 @@ std::optional<EchoEvent> EchoSocket::ReceiveOne() {
     bool empty = false;
     auto event = ReadPacket(empty);
     if (event && event->identifier == identifier_) return event;
-    if (empty && !queued) return std::nullopt;
+    if ((empty && !queued) || failed_ != 0) return std::nullopt;
   }
   return std::nullopt;
 }
@@ -243,6 +300,17 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
                                              std::chrono::steady_clock::time_point deadline) {
   using Clock = std::chrono::steady_clock;
   if (kind_ == SocketKind::None) return std::nullopt;
+  // A wait that cannot go on is a failure of its own, not a silent address.
+  const auto failure = [&](int error) {
+    EchoEvent event;
+    event.kind = EchoEvent::Kind::Error;
+    event.peer = destNetworkOrder;
+    event.sequence = sequence;
+    event.status = IP_GENERAL_FAILURE;
+    event.localErrno = error;
+    event.received = Clock::now();
+    return event;
+  };
   for (;;) {
     // Whatever is waiting first, then the clock, so that a flood of
     // unrelated packets cannot keep us past the deadline.
@@ -252,6 +320,7 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
       if (event->sequence == sequence && event->peer == destNetworkOrder) return event;
       if (Clock::now() >= deadline) return std::nullopt;
     }
+    if (failed_ != 0) return failure(failed_);
     const auto now = Clock::now();
     if (now >= deadline) return std::nullopt;
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
@@ -259,7 +328,8 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
                      static_cast<long>(left.count() % 1'000'000'000)};
     pollfd watch{fd_, POLLIN, 0};
     const int ready = ppoll(&watch, 1, &timeout, nullptr);
-    if (ready < 0 && errno != EINTR) return std::nullopt;
+    if (ready < 0 && errno != EINTR) return failure(errno);
+    if (ready > 0 && (watch.revents & POLLNVAL) != 0) return failure(EBADF);
   }
 }
 

@@ -30,6 +30,9 @@ class EchoSocket {
   static EchoSocket Open();
   // Only the given kind (tests and benchmarks of one path).
   static EchoSocket Open(SocketKind kind);
+  // A descriptor opened elsewhere, read as a socket of this kind; it is
+  // closed with the EchoSocket.
+  static EchoSocket Adopt(int fd, SocketKind kind, std::uint16_t identifier);
 
   SocketKind kind() const { return kind_; }
   explicit operator bool() const { return kind_ != SocketKind::None; }
@@ -40,8 +43,10 @@ class EchoSocket {
   std::uint16_t identifier() const { return identifier_; }
 
   // Sends one echo request with this sequence and data, no IP options.
-  // 0, or the IP status code of a local failure (see StatusFromErrno);
-  // IP_GENERAL_FAILURE when there is no socket.
+  // 0, or the IP status code of a local failure (see StatusFromErrno), errno
+  // telling its cause; IP_NO_RESOURCES with EAGAIN when other requests' ICMP
+  // errors kept failing it (send again later); IP_GENERAL_FAILURE when there
+  // is no socket.
   std::int32_t Send(std::uint32_t destNetworkOrder, std::uint16_t sequence,
                     std::span<const unsigned char> payload);
 
@@ -55,7 +60,10 @@ class EchoSocket {
 
   // Waits until the reply or error for this sequence and destination arrives,
   // or the deadline passes (nothing). Events for other sequences, and
-  // replies from any other address than dest, are dropped.
+  // replies from any other address than dest, are dropped. When the socket
+  // can no longer be waited on or read, an error event with
+  // IP_GENERAL_FAILURE (and the errno in localErrno). Events carry the time
+  // the kernel received them.
   std::optional<EchoEvent> WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
                                    std::chrono::steady_clock::time_point deadline);
 
@@ -64,10 +72,12 @@ class EchoSocket {
   void Close();
   std::optional<EchoEvent> ReadErrorQueue();
   std::optional<EchoEvent> ReadPacket(bool& empty);
+  bool ErrorQueued() const;
 
   int fd_ = -1;
   SocketKind kind_ = SocketKind::None;
   std::uint16_t identifier_ = 0;
+  int failed_ = 0;  // the errno of a read that failed other than for a pending ICMP error
   std::vector<unsigned char> buffer_;
 };
 

@@ -1,0 +1,64 @@
+// The echo socket's waiting, on descriptors of our own (a pipe, a local
+// socket pair carrying IPv4 packets as the raw path reads them): no
+// network, nothing sent.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "net/ICMPPing.h"
+#include "net/linux/EchoSocket.h"
+#include "tests/support/Addresses.h"
+#include "tests/support/Packets.h"
+
+namespace zn7qx::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(EchoSocket, AWaitThatCannotGoOnIsAGeneralFailureNotSilence) {
+  for (const auto kind : {linuxnet::SocketKind::Datagram, linuxnet::SocketKind::Raw}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    auto socket = linuxnet::EchoSocket::Adopt(ends[0], kind, 0x4242);
+    ASSERT_EQ(write(ends[1], "x", 1), 1);  // readable, but no socket to receive from
+    const auto start = Clock::now();
+    const auto event = socket.WaitFor(7, Net("198.18.0.10"), start + milliseconds(PingTimeoutMs));
+    close(ends[1]);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->status, IP_GENERAL_FAILURE);
+    EXPECT_EQ(event->localErrno, ENOTSOCK);
+    EXPECT_LT(Clock::now() - start, milliseconds(50));
+  }
+}
+
+TEST(EchoSocket, AnInterruptedWaitGoesOnAndAnAnswerCountsFromItsArrival) {
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, ends), 0);
+  auto socket = linuxnet::EchoSocket::Adopt(ends[0], linuxnet::SocketKind::Raw, 0x4242);
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGALRM, &action, nullptr), 0);
+  itimerval alarm{{0, 0}, {0, 50000}};  // 50 ms into the wait
+  ASSERT_EQ(setitimer(ITIMER_REAL, &alarm, nullptr), 0);
+  auto start = Clock::now();
+  EXPECT_FALSE(socket.WaitFor(7, Net("198.18.0.10"), start + milliseconds(PingTimeoutMs)));
+  EXPECT_GE(Clock::now() - start, milliseconds(PingTimeoutMs - 5)) << "the signal did not end the wait";
+
+  // An answer waits 150 ms before it is read: it arrived on time all the same.
+  const Bytes reply = Ip(Net("198.18.0.10"), Net("198.18.0.1"), Icmp(0, 0, 0x4242, 7, "Found.A"));
+  start = Clock::now();
+  ASSERT_EQ(send(ends[1], reply.data(), reply.size(), 0), static_cast<ssize_t>(reply.size()));
+  while (Clock::now() - start < milliseconds(150)) usleep(1000);
+  const auto event = socket.WaitFor(7, Net("198.18.0.10"), Clock::now() + milliseconds(PingTimeoutMs));
+  close(ends[1]);
+  ASSERT_TRUE(event);
+  EXPECT_LT(event->received - start, milliseconds(30));
+}
+
+}  // namespace
+}  // namespace zn7qx::test
