@@ -30,6 +30,8 @@ the probe side, tears everything down and exits with COMMAND's status
   --unprivileged       run COMMAND without CAP_NET_RAW
   --sim-log FILE       the simulator's output goes here (default: stderr)
   --sim-arg ARG        extra argument for zn7qx-sim (repeatable)
+  --sim-nice N         run zn7qx-sim at this nice level (e.g. -10, so that a
+                       loaded machine delays the prober, not the network)
   --max-seconds N      everything stops by itself after N s (default 900)
 
 COMMAND sees ZN7QX_TEST_NETNS=1, ZN7QX_PROBE_IF (its veth), ZN7QX_PROBE_ADDRESS,
@@ -45,7 +47,7 @@ PROBE_IF=zn7qx-probe
 NET_IF=zn7qx-net
 
 sim="${ZN7QX_SIM:-}" probe_cidr=198.18.0.1/24 ping_sockets=on unprivileged=0
-sim_log="" max_seconds=900 inside=0
+sim_log="" max_seconds=900 inside=0 sim_nice=0
 routed=() sim_args=() configs=()
 args=("$@")
 while [ $# -gt 0 ]; do
@@ -59,6 +61,7 @@ while [ $# -gt 0 ]; do
     --unprivileged) unprivileged=1 ;;
     --sim-log) sim_log="${2:?--sim-log needs a file}"; shift ;;
     --sim-arg) sim_args+=("${2?--sim-arg needs a value}"); shift ;;
+    --sim-nice) sim_nice="${2:?--sim-nice needs a number}"; shift ;;
     --max-seconds) max_seconds="${2:?--max-seconds needs a number}"; shift ;;
     -h|--help) usage; exit 0 ;;
     --) shift; break ;;
@@ -220,7 +223,8 @@ in_probe "$ZN7QX_SIM" --check-isolation --probe-link "$PROBE_IF" --ranges "$rang
   fail "the probe namespace is not isolated; nothing was sent"
 
 # --- the simulator ----------------------------------------------------------
-cmd_sim=("$ZN7QX_SIM" --ready-file "$tmp/ready" --exclude "$probe_ip" --router "$gateway"
+[[ "$sim_nice" =~ ^-?[0-9]+$ ]] || die "--sim-nice takes a whole number"
+cmd_sim=(nice -n "$sim_nice" "$ZN7QX_SIM" --ready-file "$tmp/ready" --exclude "$probe_ip" --router "$gateway"
          --max-seconds "$(( max_seconds + 30 ))" ${sim_args[@]+"${sim_args[@]}"})
 for c in ${configs[@]+"${configs[@]}"}; do cmd_sim+=(--config "$c"); done
 if [ -n "$sim_log" ]; then "${cmd_sim[@]}" >"$sim_log" 2>&1 & else "${cmd_sim[@]}" >&2 & fi
