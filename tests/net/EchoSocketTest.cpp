@@ -42,9 +42,8 @@ TEST(EchoSocket, AnInterruptedWaitGoesOnAndAnAnswerCountsFromItsArrival) {
   auto socket = linuxnet::EchoSocket::Adopt(ends[0], linuxnet::SocketKind::Raw, 0x4242);
   struct sigaction action {};
   action.sa_handler = [](int) {};
-  ASSERT_EQ(sigaction(SIGALRM, &action, nullptr), 0);
-  itimerval alarm{{0, 0}, {0, 50000}};  // 50 ms into the wait
-  ASSERT_EQ(setitimer(ITIMER_REAL, &alarm, nullptr), 0);
+  const itimerval alarm{{0, 0}, {0, 50000}};  // 50 ms into the wait
+  ASSERT_TRUE(sigaction(SIGALRM, &action, nullptr) == 0 && setitimer(ITIMER_REAL, &alarm, nullptr) == 0);
   auto start = Clock::now();
   EXPECT_FALSE(socket.WaitFor(7, Net("198.18.0.10"), start + milliseconds(PingTimeoutMs)));
   EXPECT_GE(Clock::now() - start, milliseconds(PingTimeoutMs - 5)) << "the signal did not end the wait";

@@ -45,12 +45,6 @@ case "$case_name" in
     site | expect_lines
     [ $(( $(received) - before )) -ge 10000 ] || fail "the flood did not arrive: $(( $(received) - before )) packets"
     ;;
-  units)
-    run 198.18.0.40-198.18.0.48 198.18.0.10,198.18.0.11/32 198.18.0.140-198.18.0.160
-    expect_status 0
-    printf '%s\n' "198.18.0.10: Unit-7 (hall A)" "198.18.0.11: Unit-7" "198.18.0.48: Late-unit" "198.18.0.150: Unit-150" |
-      expect_lines
-    ;;
   formats)
     run 198.18.0.12 198.18.0.14 198.18.0.32 198.18.0.255 --csv --all -q
     expect_status 0

@@ -24,13 +24,9 @@ class ScriptedNetwork {
     ScanSeams s;
     s.socketsInitialize = [this] {
       ++initializeCalls;
-      if (socketsWork) ++socketsOpen;
       return socketsWork;
     };
-    s.socketsCleanup = [this] {
-      ++cleanupCalls;
-      --socketsOpen;
-    };
+    s.socketsCleanup = [this] { ++cleanupCalls; };
     s.ping = [this](const std::string& address, ICMP_ECHO_REPLY& reply) {
       pinged.push_back(address);
       reply = {};
@@ -45,14 +41,12 @@ class ScriptedNetwork {
     };
     s.statusText = GetStatusText;
     // A failing adapter listing tells the sink on every query, as the real one does.
-    s.localSubnetMask = [this] {
+    const auto query = [this](const NumericAddress& value) {
       if (!adapterMessage.empty() && messageSink) messageSink(adapterMessage);
-      return adapterMessage.empty() ? localMask : 0;
+      return adapterMessage.empty() ? value : 0;
     };
-    s.localIPAddress = [this] {
-      if (!adapterMessage.empty() && messageSink) messageSink(adapterMessage);
-      return adapterMessage.empty() ? localAddress : 0;
-    };
+    s.localSubnetMask = [query, this] { return query(localMask); };
+    s.localIPAddress = [query, this] { return query(localAddress); };
     s.setIPInfoMessageSink = [this](IPInfoMessageSink sink) { messageSink = std::move(sink); };
     s.echoPermitted = [this] { return echoPermitted; };
     s.echoPermissionAdvice = [] { return std::string("Allow it with sysctl net.ipv4.ping_group_range."); };
@@ -64,7 +58,7 @@ class ScriptedNetwork {
   NumericAddress localMask = 0xFFFFFF00;     // 255.255.255.0
   NumericAddress localAddress = 0xC6120025;  // 198.18.0.37
   std::string adapterMessage;                // what a failing listing says
-  int initializeCalls = 0, cleanupCalls = 0, socketsOpen = 0;
+  int initializeCalls = 0, cleanupCalls = 0;
   std::vector<std::string> pinged;
   IPInfoMessageSink messageSink;
 

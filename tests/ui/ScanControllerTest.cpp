@@ -59,7 +59,7 @@ TEST_F(Controller, EachTickProbesOneAddressClearsTheLastErrorAndFilesTheAnswer) 
   EXPECT_EQ(view.others.items, Items{"198.18.0.5"}) << "an error reply is not a host";
   EXPECT_EQ(view.status, "Completed scanning. 2 ZN7QX unit(s) found.");
   EXPECT_EQ(net.initializeCalls, 7);
-  EXPECT_EQ(net.socketsOpen, 0) << "every probe's start-up released";
+  EXPECT_EQ(net.cleanupCalls, 7) << "every probe's start-up released";
 
   // Idle ticks change nothing, and re-enable the element that fired.
   view.timersEnabled.clear();
