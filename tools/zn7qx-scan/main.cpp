@@ -118,6 +118,7 @@ std::string Footer() {
          "  Ctrl-C or SIGTERM ends it with a \"present\" line for each unit. A sweep\n"
          "  that takes longer than SECONDS is said once and followed at once; sweeps\n"
          "  never overlap.\n"
+         "\n"
          "  What a watch costs the network: one request per address and sweep, so\n"
          "  N addresses every SECONDS are N/SECONDS requests a second on average (a\n"
          "  /24 every 5 s: 51 a second), each sweep sent at --rate. On the local\n"
