@@ -57,8 +57,8 @@ struct Behaviour {
   std::optional<std::uint32_t> truncateTo;  // ICMP message cut to this many bytes
   std::uint8_t ttl = 64;
   std::optional<Mac> mac;  // else the address's DefaultMac
-  // In force from afterMs to untilMs after the first request the simulator
-  // sees; with everyMs, that window comes again every everyMs.
+  // In force from afterMs to untilMs after the first echo request the
+  // simulator sees; with everyMs, that window comes again every everyMs.
   std::uint64_t afterMs = 0;
   std::uint64_t untilMs = std::numeric_limits<std::uint64_t>::max();
   std::uint64_t everyMs = 0;
@@ -109,7 +109,7 @@ class SimConfig {
   static SimConfig FromFiles(const std::vector<std::string>& paths);
   void Overlay(std::string_view text);
 
-  // The behaviour for a target at a time (ms after the first request);
+  // The behaviour for a target at a time (ms after the first echo request);
   // among the entries in force then, single addresses win over ranges, and
   // the one listed last wins. Unlisted addresses are silent.
   const Behaviour& Lookup(Ip4 target, std::uint64_t ms = 0) const;

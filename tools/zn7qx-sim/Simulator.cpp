@@ -207,7 +207,7 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
   // Hardware addresses of the hosts that sent us something, for the flood.
   std::unordered_map<Ip4, Mac> peers;
   Clock::time_point lastAsked{};
-  // The configuration's times count from the first request seen.
+  // The configuration's times count from the first echo request seen.
   std::optional<Clock::time_point> firstRequest;
   const auto msAt = [&](Clock::time_point t) -> std::uint64_t {
     if (!firstRequest) return 0;
@@ -290,7 +290,6 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
         return;
       }
       ++counters.arpRequests;
-      if (!firstRequest) firstRequest = now;
       if (request->senderIp != 0 && peers.size() < MaxPeers) peers[request->senderIp] = request->senderMac;
       // Only the host that has the address answers, and a question sent to
       // one hardware address only reaches that one.
@@ -299,7 +298,6 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
         sender.Add(BuildArpReply(*request, *mac), Sent::Arp);
       return;
     }
-    if (!firstRequest) firstRequest = now;
     const std::uint64_t ms = msAt(now);
     const auto router = config_.Router() ? hostMac(*config_.Router(), ms) : std::nullopt;
     // For the router (it forwards whatever it is sent), or for the host
@@ -318,6 +316,7 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
       default: ++counters.badRequests; return;
     }
     ++counters.echoRequests;
+    if (!firstRequest) firstRequest = now;
     if (peers.size() < MaxPeers) peers[req.source] = frame.source;
     if (options_.exclude.count(req.destination)) {
       ++counters.excluded;

@@ -45,7 +45,7 @@ Configuration (JSON):
   8 bytes before a socket sees it), mac (the host's hardware address;
   default 02:5a and the address's four bytes, a range's addresses each their
   own unless given), after_ms and until_ms (the entry is in force only from
-  and until so long after the first request; later entries for the address
+  and until so long after the first echo request; later entries for the address
   win while in force, so a unit can appear, vanish, change its text or move
   with its mac to another address), every_ms (that window again and again).
   Errors take from (the sending router; default: "router", else the target),

@@ -235,6 +235,17 @@ if [ ! -e "$tmp/ready" ]; then
   fail "zn7qx-sim did not start (exit status $st${sim_log:+, see $sim_log})"
 fi
 
+# The router's hardware address is known before COMMAND starts, as a real
+# machine's gateway's usually is: a first burst to the routed ranges would
+# otherwise wait behind its resolution, and the kernel holds only so much.
+if [ ${#routed[@]} -gt 0 ]; then
+  in_probe bash -c "echo >/dev/udp/$gateway/9" 2>/dev/null || true
+  for _ in $(seq 100); do
+    in_probe ip neigh show "$gateway" dev "$PROBE_IF" | grep -q REACHABLE && break
+    sleep 0.02
+  done
+fi
+
 # --- COMMAND ----------------------------------------------------------------
 run=(env ZN7QX_TEST_NETNS=1 ZN7QX_PROBE_IF="$PROBE_IF" ZN7QX_PROBE_ADDRESS="$probe_ip"
      ZN7QX_PROBE_CIDR="$probe_cidr" ZN7QX_SIM_GATEWAY="$gateway" ZN7QX_TEST_RANGES="$ranges")
