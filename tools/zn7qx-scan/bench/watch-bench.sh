@@ -25,7 +25,7 @@ if [ "${1:-}" = --measure ]; then
   for at in 10 $(seq 100 100 "$sweeps"); do
     [ "$at" -le "$sweeps" ] || break
     # Sweep N starts N - 1 s after the first and takes about 0.3 s.
-    sleep "$(awk -v s="$start" -v a="$at" -v now="$(date +%s.%N)" 'BEGIN { d = s + a - 0.4 - now; print (d > 0 ? d : 0) }')"
+    sleep "$(awk -v s="$start" -v a="$at" -v now="$(date +%s.%N)" 'BEGIN { d = s + a - 0.2 - now; print (d > 0 ? d : 0) }')"
     figures "$at"
   done
   kill -INT "$pid"
