@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev qt6-qpa-plugins
   fonts-dejavu-core fonts-liberation
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
-  libcap-dev libcap2-bin
+  libcap-dev libcap2-bin libmnl-dev
   iproute2 procps util-linux
   dpkg-dev file
   help2man librsvg2-bin

@@ -30,8 +30,8 @@ probe='"$SIM" --check-isolation --probe-link zq-a --ranges 198.18.5.0/24; rc=$?;
 expect "only loopback" 0 "${ns[@]}" sh -c '"$SIM" --check-isolation'
 expect "another kind of link" 3 "${ns[@]}" sh -c "$other"' && "$SIM" --check-isolation'
 expect "another link named as the probe's" 3 "${ns[@]}" sh -c "$other"' && "$SIM" --check-isolation --probe-link zq-other'
-expect "refused before the sysctl is touched" 0 "${ns[@]}" sh -c "$other"' && { "$SIM" --max-seconds 1; [ $? = 3 ]; } &&
-  [ "$(cat /proc/sys/net/ipv4/icmp_echo_ignore_all)" = 0 ]'
+expect "refused before the sysctl is touched" 0 "${ns[@]}" sh -c "$other"' && { "$SIM" --link zq-other --max-seconds 1; [ $? = 3 ]; } &&
+  [ "$(cat /proc/sys/net/ipv4/conf/zq-other/arp_ignore)" = 0 ]'
 expect "the harness's veth" 0 "${ns[@]}" sh -c "$veth && $probe"
 expect "a second link beside the probe's" 3 "${ns[@]}" sh -c "$veth && $other && $probe"
 expect "a default route" 3 "${ns[@]}" sh -c "$veth && ip route add default via 198.18.5.2 && $probe"

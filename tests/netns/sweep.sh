@@ -49,14 +49,20 @@ case "$case_name" in
     run 198.18.0.12 198.18.0.14 198.18.0.32 198.18.0.255 --csv --all -q
     expect_status 0
     [ ! -s "$err" ] || fail "--quiet still wrote to standard error"
-    printf '%s\n' "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms" "198.18.0.12,host,,0,,,,RTT" \
-      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,,,,RTT' "198.18.0.32,error,,11003,3,1,Destination Host Unreachable,RTT" \
-      "198.18.0.255,error,,11018,,,Permission denied,RTT" | diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3}$/,RTT/' "$out") >&2 ||
-      fail "CSV differs"
+    printf '%s\n' "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,mac" "198.18.0.12,host,,0,,,,RTT,02:5a:c6:12:00:0c" \
+      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,,,,RTT,02:5a:c6:12:00:0e' \
+      "198.18.0.32,error,,11003,3,1,Destination Host Unreachable,RTT," "198.18.0.255,error,,11018,,,Permission denied,RTT," |
+      diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3},/,RTT,/' "$out") >&2 || fail "CSV differs"
+    # Hardware addresses as the simulator gives them; none for our own
+    # address, an error, or a unit behind the router.
+    run 198.18.0.1 198.18.0.10 198.18.0.32 198.19.0.1 --mac --all -q
+    printf '%s\n' "-                 198.18.0.1 host" "02:5a:c6:12:00:0a 198.18.0.10: Unit-7 (hall A)" \
+      "-                 198.18.0.32 error: Destination Host Unreachable" "-                 198.19.0.1: Unit-1" | expect_lines
     run 198.18.0.10-198.18.0.14 --json
     expect_status 0
     python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["ranges"] == ["198.18.0.10-198.18.0.14"] and d["summary"]["units"] == 4
-assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\"]' <"$out" ||
+assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\"]
+assert [r["mac"] for r in d["results"]] == ["02:5a:c6:12:00:%02x" % n for n in (10, 11, 13, 14)]' <"$out" ||
       fail "JSON: $(cat "$out")"
     ;;
   none)
@@ -95,6 +101,12 @@ assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\
 --timeout 0x10 198.18.0.10|--timeout must be a whole number between 1 and 60000, not "0x10"
 --retries -1 198.18.0.10|--retries must be a whole number between 0 and 10, not "-1"
 --max-addresses 99999999999999999999 198.18.0.10|--max-addresses must be a whole number between 1 and 16777216
+--watch 0 198.18.0.10|--watch must be between 1 and 86400 seconds (a RANGE right after --watch is read as them), not "0"
+--watch -1 198.18.0.10|not "-1"
+--watch 1x 198.18.0.10|not "1x"
+--watch 86401 198.18.0.10|not "86401"
+--watch 198.18.0.10|not "198.18.0.10"
+--watch=1 --csv 198.18.0.10|--csv does not go with --watch
 --rate|--rate needs a value (see --help)
 --bogus|--bogus
 ROWS
@@ -118,10 +130,47 @@ ROWS
   terminal)
     # The progress line's escape codes only where the terminal takes them.
     for term in dumb xterm; do
-      TERM=$term script -qec "$scan 198.18.0.10-198.18.0.12" /dev/null >"$out" </dev/null
-      if [ "$term" = dumb ]; then grep -q $'\033' "$out" && fail "escape codes for TERM=dumb"
-      else grep -q $'\033' "$out" || fail "no progress line for TERM=xterm"; fi
+      for command in "$scan 198.18.0.10-198.18.0.12" "timeout -s INT 1.5 $scan 198.18.0.10 --watch 1"; do
+        TERM=$term script -qec "$command" /dev/null >"$out" </dev/null
+        if [ "$term" = dumb ]; then grep -q $'\033' "$out" && fail "escape codes for TERM=dumb"
+        else grep -q $'\033' "$out" || fail "no progress or status line for TERM=xterm: $command"; fi
+      done
+      [ "$term" = dumb ] || expect_in "$out" "Sweep 1: 1 ZN7QX unit(s) present."
     done
+    ;;
+  watch)
+    # changes.json changes the site 1.5 s after the first request, which is
+    # the first sweep's: between the second sweep and the third.
+    "$scan" 198.18.0.80-198.18.0.84 --watch 1 --json >"$out" 2>"$err" & pid=$!
+    sleep 4.5; kill -INT "$pid"; wait "$pid"; status=$?
+    expect_status 130
+    python3 -c 'import json,sys
+for d in map(json.loads, sys.stdin):
+    s = "" if d["event"] == "present" else str(d["sweep"]) + " "
+    print(s + d["event"], d.get("from", "") + ">" + d["address"], d["text"], d["mac"], d.get("old_text", ""))' <"$out" |
+      diff -u - <(printf '%s\n' "1 appeared >198.18.0.81 Leaver 02:5a:c6:12:00:51 " \
+        "1 appeared >198.18.0.82 Old text 02:5a:c6:12:00:52 " "1 appeared >198.18.0.83 Mover 02:00:5e:10:00:01 " \
+        "3 appeared >198.18.0.80 Newcomer 02:5a:c6:12:00:50 " "3 changed >198.18.0.82 New text 02:5a:c6:12:00:52 Old text" \
+        "3 moved 198.18.0.83>198.18.0.84 Mover 02:00:5e:10:00:01 " "4 silent >198.18.0.81 Leaver 02:5a:c6:12:00:51 " \
+        "present >198.18.0.80 Newcomer 02:5a:c6:12:00:50 " "present >198.18.0.82 New text 02:5a:c6:12:00:52 " \
+        "present >198.18.0.84 Mover 02:00:5e:10:00:01 ") >&2 || fail "the watch's changes differ"
+    expect_in "$err" "3 ZN7QX unit(s) present."
+    # Sweeps longer than the interval: said once, and followed at once.
+    "$scan" 198.18.0.0/24 --watch 1 --rate 200 --burst 1 >"$out" 2>"$err" & pid=$!
+    sleep 3.6; kill -TERM "$pid"; wait "$pid"; status=$?
+    expect_status 143
+    [ "$(grep -c 'longer than the 1 s between sweeps' "$err")" = 1 ] || fail "slow sweeps: $(cat "$err")"
+    expect_in "$err" "Watch ended after 2 sweep(s)"
+    # No neighbour table to read (no descriptor left for it beside the echo
+    # socket's): said once, and no hardware addresses. Not under the
+    # sanitizers, whose runtime needs descriptors of its own at any time.
+    grep -qa __asan_init "$scan" && { echo "sweep[$case_name]: ok"; exit 0; }
+    (for fd in /proc/self/fd/*; do fd=${fd##*/}; [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
+     ulimit -n 4; exec "$scan" 198.18.0.10 --watch 1 --json) >"$out" 2>"$err" & pid=$!
+    sleep 2.5; kill -INT "$pid"; wait "$pid"; status=$?
+    expect_status 130
+    [ "$(grep -c "cannot read the kernel's neighbour table" "$err")" = 1 ] || fail "neighbour table: $(cat "$err")"
+    expect_in "$out" '"event":"appeared","address":"198.18.0.10","text":"Unit-7 (hall A)","mac":null}'
     ;;
   no-echo)
     run 198.18.0.10

@@ -3,7 +3,8 @@
 # with-layout.sh LAYOUT -- COMMAND ARGS...
 # Runs COMMAND in a fresh network namespace holding the interface layout
 # LAYOUT (ZN7QX_DISCOVERY_LAYOUT tells it which). The interfaces are veth
-# ends whose peers sit in a second namespace of ours. Nothing is sent.
+# ends whose peers sit in a second namespace of ours, the only place where
+# anything the kernel sends (its ARP probes) can go.
 # Exits 77 where network namespaces cannot be made.
 set -euo pipefail
 [ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 LAYOUT -- COMMAND ARGS..." >&2; exit 2; }
@@ -48,6 +49,16 @@ case "$layout" in
   HostRoutes) link n0; ip addr add 198.18.3.4/32 dev n0; link n1; ip addr add 198.18.5.6/31 dev n1 ;;
   ManyAddresses) link n0; for a in 198.18.8.9/22 10.0.2.15/23 198.18.9.1/24; do ip addr add $a dev n0; done ;;
   LabelledAddress) link n0; ip addr add 10.0.2.15/23 dev n0 label n0:lab ;;
+  # A neighbour table: an entry in each state on n0 (198.18.7.N has state N).
+  Neighbours) link n0; link n1; ip addr add 198.18.7.1/24 dev n0; ip addr add 198.18.8.1/24 dev n1
+    ip route add 198.19.7.0/24 via 198.18.7.254 dev n0
+    n=1; for state in reachable stale delay probe permanent failed incomplete noarp; do
+      n=$((n + 1)); ip neigh replace 198.18.7.$n lladdr 02:00:5e:10:07:0$n nud $state dev n0; done
+    ip neigh replace 198.18.7.10 lladdr 02:00:5e:10:07:10 nud reachable dev n1
+    ip neigh replace 198.18.7.11 lladdr 00:00:00:00:00:00 nud permanent dev n0
+    ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:07:12 nud stale dev n0
+    ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:08:12 nud reachable dev n1
+    ip neigh replace 198.19.7.5 lladdr 02:00:5e:10:07:11 nud reachable dev n0 ;;
   *) echo "unknown layout: $layout" >&2; exit 2 ;;
 esac
 ZN7QX_DISCOVERY_LAYOUT=$layout "$@"

@@ -1,5 +1,6 @@
 // What zn7qx-scan prints: text for people, CSV and JSON for programs, the
-// summary line. Unit texts are outside input: no raw control byte gets out.
+// summary line, a watch's changes. Unit texts are outside input: no raw
+// control byte gets out.
 
 #include <gtest/gtest.h>
 
@@ -29,14 +30,16 @@ scan::SweepResult Sample() {
       {Num("198.18.0.10"), Outcome::Unit, 0, "A,\"b\"\x1b[31m\\\xe9\n"s, 10},
       {Num("198.18.0.12"), Outcome::Error, IP_DEST_NET_UNREACHABLE, "", 0, scan::ErrorOrigin::Local, 0, 0, ENETUNREACH},
   };
+  r.answered[0].mac = "02:5a:c6:12:00:02";
+  r.answered[1].mac = "02:00:5e:10:00:07";
   r.counts = {.addresses = 16, .sent = 15, .units = 2, .hosts = 1, .errors = 2, .silent = 11,
               .elapsed = std::chrono::milliseconds(351)};
   return r;
 }
 
-std::string Write(Format format, bool all, const scan::SweepResult& r = Sample()) {
+std::string Write(Format format, bool all, const scan::SweepResult& r = Sample(), bool mac = false) {
   std::ostringstream out;
-  scan::WriteResults(out, r, {{Num("198.18.0.0"), Num("198.18.0.15")}}, {format, all});
+  scan::WriteResults(out, r, {{Num("198.18.0.0"), Num("198.18.0.15")}}, {format, all, mac});
   return out.str();
 }
 
@@ -46,16 +49,20 @@ TEST(ScanOutput, TextListsUnitsInTheWindowsFormAndWithAllHostsAndErrors) {
   EXPECT_EQ(Write(Format::Text, true), "198.18.0.2 host\n198.18.0.7: Unit-7\n"
                                        "198.18.0.9 error: Destination Host Unreachable\n" + unit10 +
                                        "198.18.0.12 error: Destination Net Unreachable\n");
+  EXPECT_EQ(Write(Format::Text, false, Sample(), true), "02:00:5e:10:00:07 198.18.0.7: Unit-7\n-                 " + unit10);
+  EXPECT_TRUE(Write(Format::Text, true, Sample(), true)
+                  .starts_with("02:5a:c6:12:00:02 198.18.0.2 host\n02:00:5e:10:00:07 198.18.0.7: Unit-7\n"
+                               "-                 198.18.0.9 error: "));
 }
 
 TEST(ScanOutput, CsvNamesErrorsByTypeAndCodeInLinuxsWordsAndEndsLinesWithLf) {
   EXPECT_EQ(Write(Format::Csv, true),
-            "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms\n"
-            "198.18.0.2,host,,0,,,,1.500\n"
-            "198.18.0.7,unit,Unit-7,0,,,,0.250\n"
-            "198.18.0.9,error,,11003,3,1,Destination Host Unreachable,3.000\n"
-            "198.18.0.10,unit,\"A,\"\"b\"\"\\x1b[31m\\\\\\xe9\\x0a\",0,,,,0.010\n"
-            "198.18.0.12,error,,11002,,,Network is unreachable,0.000\n");
+            "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,mac\n"
+            "198.18.0.2,host,,0,,,,1.500,02:5a:c6:12:00:02\n"
+            "198.18.0.7,unit,Unit-7,0,,,,0.250,02:00:5e:10:00:07\n"
+            "198.18.0.9,error,,11003,3,1,Destination Host Unreachable,3.000,\n"
+            "198.18.0.10,unit,\"A,\"\"b\"\"\\x1b[31m\\\\\\xe9\\x0a\",0,,,,0.010,\n"
+            "198.18.0.12,error,,11002,,,Network is unreachable,0.000,\n");
   EXPECT_EQ(Write(Format::Csv, false).find("host"), std::string::npos);
 }
 
@@ -64,9 +71,9 @@ TEST(ScanOutput, JsonIsValidAndKeepsEveryByteOfAnyText) {
   EXPECT_EQ(doc["ranges"], nlohmann::json::array({"198.18.0.0-198.18.0.15"}));
   ASSERT_EQ(doc["results"].size(), 5u);
   EXPECT_EQ(doc["results"][1], nlohmann::json::parse(R"({"address": "198.18.0.7", "kind": "unit", "text": "Unit-7",
-                                                          "status": 0, "rtt_ms": 0.25})"));
+                                                          "status": 0, "rtt_ms": 0.25, "mac": "02:00:5e:10:00:07"})"));
   EXPECT_EQ(doc["results"][2], nlohmann::json::parse(R"({"address": "198.18.0.9", "kind": "error", "status": 11003,
-      "icmp_type": 3, "icmp_code": 1, "error": "Destination Host Unreachable", "rtt_ms": 3.0})"));
+      "icmp_type": 3, "icmp_code": 1, "error": "Destination Host Unreachable", "rtt_ms": 3.0, "mac": null})"));
   EXPECT_EQ(doc["results"][4]["error"], "Network is unreachable");
   EXPECT_FALSE(doc["results"][4].contains("icmp_type"));
   EXPECT_EQ(doc["results"][3]["text"], "A,\"b\"\x1b[31m\\\u00e9\n");
@@ -89,6 +96,37 @@ TEST(ScanOutput, TheSummaryUsesTheWindowsWords) {
   EXPECT_TRUE(scan::SummaryLine(c).starts_with("Completed scanning. No ZN7QX units found. "));
   c.interrupted = true;
   EXPECT_TRUE(scan::SummaryLine(c).starts_with("Scan canceled. Found 0 ZN7QX unit(s). "));
+}
+
+TEST(ScanOutput, AWatchWritesEachChangeOnALineOfItsOwn) {
+  using scan::Event;
+  const std::string t = "2030-01-02T03:04:05+01:00 ";
+  const struct {
+    scan::Change change;
+    std::string text, json;
+  } rows[] = {
+      {{Event::Appeared, Num("198.18.0.80"), 0, "New\n", "02:5a:c6:12:00:50", "", ""},
+       "appeared 02:5a:c6:12:00:50 198.18.0.80: New\\x0a",
+       R"("event":"appeared","address":"198.18.0.80","text":"New\n","mac":"02:5a:c6:12:00:50")"},
+      {{Event::Silent, Num("198.18.0.81"), 0, "Gone", "", "", ""},
+       "silent   -                 198.18.0.81: Gone", R"("event":"silent","address":"198.18.0.81","text":"Gone","mac":null)"},
+      {{Event::Changed, Num("198.18.0.82"), 0, "B", "02:00:5e:10:00:02", "A", ""},
+       "changed  02:00:5e:10:00:02 198.18.0.82: B  (was: A)",
+       R"("event":"changed","address":"198.18.0.82","text":"B","mac":"02:00:5e:10:00:02","old_text":"A")"},
+      {{Event::Changed, Num("198.18.0.82"), 0, "B", "02:00:5e:10:00:03", "B", "02:00:5e:10:00:02"},
+       "changed  02:00:5e:10:00:03 198.18.0.82: B  (was 02:00:5e:10:00:02)",
+       R"("event":"changed","address":"198.18.0.82","text":"B","mac":"02:00:5e:10:00:03","old_mac":"02:00:5e:10:00:02")"},
+      {{Event::Moved, Num("198.18.0.84"), Num("198.18.0.83"), "M", "02:00:5e:10:00:01", "M", ""},
+       "moved    02:00:5e:10:00:01 198.18.0.83 -> 198.18.0.84: M",
+       R"("event":"moved","address":"198.18.0.84","from":"198.18.0.83","text":"M","mac":"02:00:5e:10:00:01")"},
+  };
+  for (const auto& row : rows) {
+    std::ostringstream text, json;
+    scan::WriteChange(text, row.change, Format::Text, t.substr(0, 25), 3);
+    scan::WriteChange(json, row.change, Format::Json, t.substr(0, 25), 3);
+    EXPECT_EQ(text.str(), t + row.text + "\n");
+    EXPECT_EQ(json.str(), R"({"time":"2030-01-02T03:04:05+01:00","sweep":3,)" + row.json + "}\n");
+  }
 }
 
 }  // namespace

@@ -82,9 +82,19 @@ std::string CsvField(const std::string& field) {
   return out + "\"";
 }
 
+// The width of "aa:bb:cc:dd:ee:ff", so that the column lines up.
+constexpr int kMacWidth = 17;
+
+std::string MacColumn(const std::string& mac) {
+  std::string column = mac.empty() ? "-" : mac;
+  if (column.size() < kMacWidth) column.resize(kMacWidth, ' ');
+  return column + " ";
+}
+
 void WriteText(std::ostream& out, const SweepResult& result, const OutputOptions& options) {
   for (const AddressResult& r : result.answered) {
     if (!Shown(r, options)) continue;
+    if (options.mac) out << MacColumn(r.mac);
     switch (r.outcome) {
       case Outcome::Unit: out << Dotted(r.address) << ": " << EscapeText(r.unitText) << '\n'; break;
       case Outcome::Host: out << Dotted(r.address) << " host\n"; break;
@@ -94,13 +104,13 @@ void WriteText(std::ostream& out, const SweepResult& result, const OutputOptions
 }
 
 void WriteCsv(std::ostream& out, const SweepResult& result, const OutputOptions& options) {
-  out << "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms\n";
+  out << "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,mac\n";
   for (const AddressResult& r : result.answered) {
     if (!Shown(r, options)) continue;
     out << Dotted(r.address) << ',' << KindName(r.outcome) << ','
         << CsvField(r.outcome == Outcome::Unit ? EscapeText(r.unitText) : std::string()) << ','
         << r.status << ',' << OptionalNumber(r, r.icmpType) << ',' << OptionalNumber(r, r.icmpCode) << ','
-        << CsvField(ErrorWords(r)) << ',' << Milliseconds(r.roundTripMicros) << '\n';
+        << CsvField(ErrorWords(r)) << ',' << Milliseconds(r.roundTripMicros) << ',' << r.mac << '\n';
   }
 }
 
@@ -125,6 +135,7 @@ void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<A
       item["error"] = ErrorWords(r);
     }
     item["rtt_ms"] = r.roundTripMicros / 1000.0;
+    item["mac"] = r.mac.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.mac);
     list.push_back(std::move(item));
   }
   const SweepCounts& c = result.counts;
@@ -187,6 +198,63 @@ std::string ProgressLine(const SweepCounts& c) {
                 static_cast<long long>(c.units), static_cast<long long>(c.hosts),
                 static_cast<long long>(c.errors));
   return text;
+}
+
+namespace {
+
+const char* EventName(Event event) {
+  switch (event) {
+    case Event::Appeared: return "appeared";
+    case Event::Silent: return "silent";
+    case Event::Changed: return "changed";
+    case Event::Moved: return "moved";
+    case Event::Present: return "present";
+  }
+  return "changed";
+}
+
+}  // namespace
+
+void WriteChange(std::ostream& out, const Change& c, Format format, const std::string& time, std::int64_t sweep) {
+  if (format == Format::Json) {
+    nlohmann::ordered_json line;
+    line["time"] = time;
+    line["sweep"] = sweep;
+    line["event"] = EventName(c.event);
+    line["address"] = Dotted(c.address);
+    if (c.event == Event::Moved) line["from"] = Dotted(c.from);
+    line["text"] = Latin1ToUtf8(c.text);
+    line["mac"] = c.mac.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(c.mac);
+    if (c.event == Event::Changed) {
+      if (c.oldText != c.text) line["old_text"] = Latin1ToUtf8(c.oldText);
+      if (!c.oldMac.empty()) line["old_mac"] = c.oldMac;
+    }
+    out << line.dump() << '\n';
+    return;
+  }
+  std::string name = EventName(c.event);
+  name.resize(8, ' ');
+  out << time << ' ' << name << ' ' << MacColumn(c.mac);
+  if (c.event == Event::Moved) out << Dotted(c.from) << " -> ";
+  out << Dotted(c.address) << ": " << EscapeText(c.text);
+  if (c.event == Event::Changed && c.oldText != c.text) out << "  (was: " << EscapeText(c.oldText) << ")";
+  if (c.event == Event::Changed && !c.oldMac.empty()) out << "  (was " << c.oldMac << ")";
+  out << '\n';
+}
+
+std::string IsoTime(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string iso = text;
+  // +0100 as +01:00
+  if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
+  return iso;
+}
+
+std::string WatchStatusLine(std::int64_t sweeps, std::size_t units) {
+  return "Sweep " + std::to_string(sweeps) + ": " + std::to_string(units) + " ZN7QX unit(s) present.";
 }
 
 }  // namespace zn7qx::scan

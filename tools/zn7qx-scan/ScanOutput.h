@@ -2,12 +2,14 @@
 // What the sweep prints: lines for people (the window's form), CSV and JSON
 // for programs, a progress line and a summary for the terminal.
 
+#include <ctime>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "tools/zn7qx-scan/ScanRange.h"
 #include "tools/zn7qx-scan/Sweep.h"
+#include "tools/zn7qx-scan/Watch.h"
 
 namespace zn7qx::scan {
 
@@ -16,13 +18,15 @@ enum class Format { Text, Csv, Json };
 struct OutputOptions {
   Format format = Format::Text;
   bool all = false;  // other hosts and errors as well as units
+  bool mac = false;  // text: the hardware address in a column of its own
 };
 
 // Units as "A.B.C.D: text"; with all, other hosts as "A.B.C.D host" and
-// errors as "A.B.C.D error: <status text>". Address order. CSV has the
-// columns address,kind,text,status,icmp_type,icmp_code,error,rtt_ms and
-// ends its lines with LF; JSON gives the same fields, those of errors only
-// for errors.
+// errors as "A.B.C.D error: <status text>". Address order. With mac, each
+// line starts with the hardware address, or "-" padded to its width. CSV
+// has the columns address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,
+// mac and ends its lines with LF; JSON gives the same fields, those of
+// errors only for errors, and "mac" null where there is none.
 void WriteResults(std::ostream& out, const SweepResult& result,
                   const std::vector<AddressRange>& ranges, const OutputOptions& options);
 
@@ -39,5 +43,13 @@ std::string ErrorWords(const AddressResult& result);
 std::string SummaryLine(const SweepCounts& counts);
 
 std::string ProgressLine(const SweepCounts& counts);
+
+// One line of a watch: text for people, or a JSON object (JSON Lines).
+// time is ISO 8601 with the zone's offset.
+void WriteChange(std::ostream& out, const Change& change, Format format, const std::string& time,
+                 std::int64_t sweep);
+std::string IsoTime(std::time_t when);
+// "Sweep 12: 5 ZN7QX unit(s) present."
+std::string WatchStatusLine(std::int64_t sweeps, std::size_t units);
 
 }  // namespace zn7qx::scan

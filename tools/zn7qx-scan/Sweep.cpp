@@ -81,19 +81,23 @@ class SweepRun {
       SendDue(now);
       DropFinishedFront();
       if (!HaveWork() && busy_ == 0) break;
-      if (options_.progress && now - lastProgress_ >= kProgressEvery) {
+      if (now - lastProgress_ >= kProgressEvery) {
         lastProgress_ = now;
+        LookUpHardware();
         Finish(now, false);
-        options_.progress(result_.counts);
+        if (options_.progress) options_.progress(result_.counts);
       }
       Clock::time_point until = Clock::time_point::max();
       if (HaveWork() && busy_ < kSequences) until = std::max(NextSendTime(), pauseUntil_);
       if (!inFlight_.empty()) until = std::min(until, inFlight_.front().deadline);
+      if (options_.hardware && lookedUp_ < result_.answered.size()) until = std::min(until, lastProgress_ + kProgressEvery);
       if (until == Clock::time_point::max()) break;  // nothing can happen any more
       if (until > now) transport_.Wait(until);
     }
+    LookUpHardware();
     Finish(transport_.Now(), true);
     if (options_.progress) options_.progress(result_.counts);
+    result_.nextSequence = static_cast<std::uint16_t>(firstSequence_ + slots_.size());
     return std::move(result_);
   }
 
@@ -122,6 +126,15 @@ class SweepRun {
 
   void PutBack(const Target& t) { retries_.push_front(t); }
 
+  // Slots are numbered from 0; on the wire they start at firstSequence.
+  std::uint16_t Wire(std::uint16_t slot) const { return static_cast<std::uint16_t>(firstSequence_ + slot); }
+
+  void LookUpHardware() {
+    if (!options_.hardware || lookedUp_ == result_.answered.size()) return;
+    options_.hardware(std::span(result_.answered).subspan(lookedUp_));
+    lookedUp_ = result_.answered.size();
+  }
+
   // A sequence whose previous probe has finished, taken in turn so that
   // reuse comes as late as possible.
   std::optional<std::uint16_t> FreeSequence() {
@@ -148,7 +161,7 @@ class SweepRun {
       if (!sequence) return;
       const Target target = TakeTarget();
       const auto dest = static_cast<std::uint32_t>(NumericToNetwork(target.address));
-      const std::int32_t status = transport_.Send(dest, *sequence);
+      const std::int32_t status = transport_.Send(dest, Wire(*sequence));
       if (status == IP_NO_RESOURCES && ++noBufferTries_ < kNoBufferTries) {
         // The kernel's queue is full: wait a moment and send the same again.
         nextSequence_ = *sequence;
@@ -191,12 +204,13 @@ class SweepRun {
     // Another program's identifier, a sequence with nothing in flight (a
     // late or repeated answer), or an answer from or about another address
     // than the one this sequence went to: not ours to take.
-    if (event.identifier != transport_.Identifier() || event.sequence >= slots_.size() ||
-        !slots_[event.sequence].busy || event.peer != slots_[event.sequence].dest) {
+    const auto sequence = static_cast<std::uint16_t>(event.sequence - firstSequence_);
+    if (event.identifier != transport_.Identifier() || sequence >= slots_.size() || !slots_[sequence].busy ||
+        event.peer != slots_[sequence].dest) {
       ++result_.counts.ignored;
       return;
     }
-    Slot& slot = slots_[event.sequence];
+    Slot& slot = slots_[sequence];
     const Clock::time_point received =
         event.received == Clock::time_point{} ? transport_.Now() : event.received;
     if (received > slot.sent + options_.timeout) {
@@ -276,6 +290,8 @@ class SweepRun {
   const std::vector<AddressRange>& ranges_;
   EchoTransport& transport_;
   const SweepOptions& options_;
+  std::uint16_t firstSequence_ = options_.firstSequence;
+  std::size_t lookedUp_ = 0;  // answers whose hardware address was asked for
   std::vector<Slot> slots_;  // by sequence
   std::size_t busy_ = 0;
   std::size_t nextSequence_ = 0;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ struct AddressResult {
   std::uint8_t icmpType = 0;
   std::uint8_t icmpCode = 0;
   int errorNumber = 0;  // errno
+  std::string mac{};    // of a unit or host on the link, "" when none is known
 };
 
 struct SweepCounts {
@@ -68,11 +70,18 @@ struct SweepOptions {
   std::function<void(const SweepCounts&)> progress;
   // Set (from a signal handler, say) to end the sweep early.
   const std::atomic<bool>* stop = nullptr;
+  // Fills in the hardware addresses of new answers, about ten times a second
+  // while they come and once at the end, so soon after each answer.
+  std::function<void(std::span<AddressResult>)> hardware;
+  // The first request's sequence: a sweep that follows another goes on from
+  // where it ended, so that a late answer to the one is not taken for the other.
+  std::uint16_t firstSequence = 0;
 };
 
 struct SweepResult {
   std::vector<AddressResult> answered;  // in address order
   SweepCounts counts;
+  std::uint16_t nextSequence = 0;  // for a sweep that follows
 };
 
 // The unit's text when the reply data is a unit's answer, judged exactly as

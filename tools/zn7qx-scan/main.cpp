@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -17,12 +18,14 @@
 
 #include "net/ICMPPing.h"
 #include "net/linux/EchoSocket.h"
+#include "net/linux/Neighbours.h"
 #include "net/linux/Privilege.h"
 #include "net/mdlGetIPInfo.h"
 #include "tools/zn7qx-scan/ScanOutput.h"
 #include "tools/zn7qx-scan/ScanRange.h"
 #include "tools/zn7qx-scan/SocketTransport.h"
 #include "tools/zn7qx-scan/Sweep.h"
+#include "tools/zn7qx-scan/Watch.h"
 
 namespace {
 
@@ -40,6 +43,8 @@ constexpr std::int64_t kTimeoutCeiling = 60000;
 constexpr std::int64_t kRetriesCeiling = 10;
 constexpr std::int64_t kDefaultMaxAddresses = 65536;
 constexpr std::int64_t kMaxAddressesCeiling = 16777216;
+constexpr double kDefaultWatchSeconds = 5;
+constexpr double kWatchCeiling = 86400;
 
 std::atomic<bool> g_stop{false};
 // The signal that ended the sweep; the exit status is 128 plus it, as a
@@ -95,9 +100,30 @@ std::string Footer() {
          "  \"summary\", the text's bytes read as ISO 8859-1. For an error, status is the\n"
          "  number the window shows, icmp_type and icmp_code are the ICMP message's,\n"
          "  and error is its wording as ping prints it, or the system's words for a\n"
-         "  request that could not be sent. Standard error carries a progress line\n"
-         "  (only on a terminal) and a summary line, so that standard output stays\n"
-         "  clean.\n"
+         "  request that could not be sent. The hardware (MAC) address of a unit or\n"
+         "  host on the local link is the one the kernel's neighbour table holds for\n"
+         "  it right after its answer, on the link the route to it uses; there is\n"
+         "  none (\"-\" in text, empty in CSV, null in JSON) for errors, addresses\n"
+         "  behind a router and the machine's own. The CSV column and JSON field are\n"
+         "  mac. Standard error carries a progress line (only on a terminal) and a\n"
+         "  summary line, so that standard output stays clean.\n"
+         "\n"
+         "Watch:\n"
+         "  With --watch the sweep starts again every SECONDS and writes only what\n"
+         "  changed among the units, one line each with the time: appeared, silent\n"
+         "  (after two sweeps in a row without an answer), changed (its text, or\n"
+         "  another unit at the address) and moved (the same hardware address at a\n"
+         "  new address). With --json each is one JSON object on a line of its own.\n"
+         "  On a terminal a status line shows the sweeps and the units present.\n"
+         "  Ctrl-C or SIGTERM ends it with a \"present\" line for each unit. A sweep\n"
+         "  that takes longer than SECONDS is said once and followed at once; sweeps\n"
+         "  never overlap.\n"
+         "\n"
+         "  What a watch costs the network: one request per address and sweep, so\n"
+         "  N addresses every SECONDS are N/SECONDS requests a second on average (a\n"
+         "  /24 every 5 s: 51 a second), each sweep sent at --rate. On the local\n"
+         "  link the kernel also asks for the hardware address of each address it\n"
+         "  has none for (ARP): up to 3 broadcasts for each silent one and sweep.\n"
          "\n"
          "Limits:\n"
          "  At most " + std::to_string(kDefaultMaxAddresses) +
@@ -121,6 +147,7 @@ std::string Footer() {
          "  3    ICMP echo is not permitted to this process\n"
          "  130  interrupted by SIGINT (Ctrl-C); the results so far are still printed\n"
          "  143  ended by SIGTERM; the results so far are still printed\n"
+         "  A watch ends only so, with 130 or 143.\n"
          "\n"
          "Privileges:\n"
          "  No root is needed where the kernel allows ICMP datagram (\"ping\") sockets\n"
@@ -138,7 +165,9 @@ std::string Footer() {
          "  zn7qx-scan 10.1.0.0/16 --json > units.json\n"
          "                                          a /16, as JSON into a file\n"
          "  zn7qx-scan 172.16.5.4,172.16.9.0/28 --csv --rate 2000\n"
-         "                                          two ranges, as CSV, at a gentler pace\n";
+         "                                          two ranges, as CSV, at a gentler pace\n"
+         "  zn7qx-scan 192.168.1.0/24 --mac       units with their hardware addresses\n"
+         "  zn7qx-scan 192.168.1.0/24 --watch 10  units coming and going, every 10 s\n";
 }
 
 // The option list, one option a line in the form of GNU programs, so that
@@ -151,7 +180,7 @@ std::string OptionLines(const CLI::App& app) {
     std::string names = "  ";
     names += opt->get_snames().empty() ? "    " : "-" + opt->get_snames().front() + ", ";
     names += "--" + opt->get_lnames().front();
-    if (!opt->get_type_name().empty()) names += "=" + opt->get_type_name();
+    if (const std::string type = opt->get_type_name(); !type.empty()) names += type[0] == '[' ? type : "=" + type;
     names += "  ";
     if (names.size() < kOptionColumn) names.resize(kOptionColumn, ' ');
     std::string description = opt->get_description();
@@ -190,14 +219,15 @@ std::optional<double> ReadNumber(const std::string& text, bool fraction) {
 // Reads a numeric option; an empty optional after writing the message when
 // the text is not a number in [low, high].
 template <typename T>
-std::optional<T> ReadOption(const std::string& name, const std::string& text, T low, T high) {
+std::optional<T> ReadOption(const std::string& name, const std::string& text, T low, T high,
+                            const char* after = "") {
   constexpr bool whole = std::is_integral_v<T>;
   const auto value = ReadNumber(text, !whole);
   if (value && *value >= static_cast<double>(low) && *value <= static_cast<double>(high))
     return static_cast<T>(*value);
   std::ostringstream message;
   message << "zn7qx-scan: --" << name << " must be " << (whole ? "a whole number " : "") << "between "
-          << low << " and " << high << ", not " << QuoteForMessage(text) << '\n';
+          << low << " and " << high << after << ", not " << QuoteForMessage(text) << '\n';
   std::cerr << message.str();
   return std::nullopt;
 }
@@ -237,12 +267,14 @@ int main(int argc, char** argv) {
   std::string timeoutText = std::to_string(PingTimeoutMs);
   std::string retriesText = "0";
   std::string maxAddressesText = std::to_string(kDefaultMaxAddresses);
-  bool all = false, csv = false, json = false, quiet = false;
+  std::string watchText;
+  bool all = false, csv = false, json = false, quiet = false, mac = false;
 
   app.add_option("RANGE", rangeArguments, "Addresses to sweep");
   app.add_flag("-a,--all", all, "also list other answering hosts and errors");
   auto* csvFlag = app.add_flag("--csv", csv, "write CSV, with a header line");
   app.add_flag("--json", json, "write one JSON document")->excludes(csvFlag);
+  app.add_flag("-m,--mac", mac, "show the hardware address of each unit (with --all,\nof each host) in a column of its own");
   app.add_flag("-q,--quiet", quiet, "no progress line and no summary on standard error");
   app.add_option("-r,--rate", rateText,
                  "requests per second, at a steady pace: 1 to " + std::to_string(static_cast<int>(kRateCeiling)) +
@@ -260,6 +292,12 @@ int main(int argc, char** argv) {
                  "requests sent again to addresses that timed out:\n0 to " + std::to_string(kRetriesCeiling) +
                      " (default " + retriesText + ")")
       ->type_name("N");
+  auto* watchOption = app.add_option("--watch", watchText,
+                                     "sweep again every SECONDS and write what changed:\n1 to " +
+                                         std::to_string(static_cast<int>(kWatchCeiling)) + " (default " +
+                                         std::to_string(static_cast<int>(kDefaultWatchSeconds)) + ")")
+                          ->expected(0, 1)
+                          ->type_name("[=SECONDS]");
   app.add_option("--max-addresses", maxAddressesText,
                  "refuse to sweep more addresses than N: 1 to\n" + std::to_string(kMaxAddressesCeiling) +
                      " (default " + maxAddressesText + ")")
@@ -289,6 +327,15 @@ int main(int argc, char** argv) {
   const auto retries = ReadOption<std::int64_t>("retries", retriesText, 0, kRetriesCeiling);
   const auto maxAddresses = ReadOption<std::int64_t>("max-addresses", maxAddressesText, 1, kMaxAddressesCeiling);
   if (!rate || !burst || !timeoutMs || !retries || !maxAddresses) return kExitUsage;
+  const bool watching = watchOption->count() > 0;
+  std::optional<double> watchSeconds = kDefaultWatchSeconds;
+  if (watching && !watchOption->results().empty())
+    watchSeconds = ReadOption<double>("watch", watchText, 1, kWatchCeiling,
+                                      " seconds (a RANGE right after --watch is read as them)");
+  if (!watchSeconds) return kExitUsage;
+  if (watching && (csv || all))
+    return Fail(kExitUsage, std::string(csv ? "--csv" : "--all") +
+                                " does not go with --watch, which follows units (--json writes one object per change)");
 
   // Ranges first: bad usage is reported before anything touches the network.
   std::vector<AddressRange> written;
@@ -327,6 +374,10 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
 
   const bool showProgress = !quiet && TerminalDrawsProgress();
+  // Standard error's own line: what is said there first clears it.
+  const auto say = [&](const std::string& message) {
+    std::cerr << (showProgress ? "\r\033[K" : "") << "zn7qx-scan: " << message << '\n' << std::flush;
+  };
   SweepOptions options;
   options.rate = *rate;
   options.burst = *burst;
@@ -337,13 +388,67 @@ int main(int argc, char** argv) {
     options.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
   }
 
+  // Hardware addresses only where they are written.
+  std::optional<linuxnet::NeighbourTable> neighbours;
+  if (mac || json || csv || watching) neighbours.emplace();
+  options.hardware = [&](std::span<AddressResult> answers) {
+    if (!neighbours) return;
+    std::vector<std::uint32_t> addresses;
+    std::vector<AddressResult*> answered;
+    for (AddressResult& r : answers) {
+      if (r.outcome == Outcome::Error) continue;
+      addresses.push_back(static_cast<std::uint32_t>(NumericToNetwork(r.address)));
+      answered.push_back(&r);
+    }
+    if (addresses.empty()) return;
+    const auto found = neighbours->LookUp(addresses);
+    if (!found) {
+      say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses");
+      neighbours.reset();
+      return;
+    }
+    for (std::size_t i = 0; i < answered.size(); ++i) answered[i]->mac = (*found)[i];
+  };
+
   SocketTransport transport(std::move(socket));
+  const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
+  if (watching) {
+    options.progress = nullptr;
+    WatchOptions watch;
+    watch.interval = std::chrono::microseconds(static_cast<std::int64_t>(*watchSeconds * 1e6));
+    watch.afterSweep = [&](std::int64_t sweep, const std::vector<Change>& changes, const WatchState& state) {
+      if (!changes.empty()) {
+        if (showProgress) std::cerr << "\r\033[K" << std::flush;
+        const std::string time = IsoTime(std::time(nullptr));
+        for (const Change& c : changes) WriteChange(std::cout, c, format, time, sweep);
+        std::cout << std::flush;
+      }
+      if (showProgress) std::cerr << "\r\033[K" << WatchStatusLine(sweep, state.Count()) << std::flush;
+    };
+    watch.tooSlow = [&](std::chrono::microseconds took) {
+      char text[200];
+      std::snprintf(text, sizeof text, "a sweep of %lld addresses took %.1f s, longer than the %g s between sweeps: "
+                    "the next ones follow at once", static_cast<long long>(count), static_cast<double>(took.count()) / 1e6,
+                    *watchSeconds);
+      say(text);
+    };
+    std::int64_t sweeps = 0;
+    const WatchState state = RunWatch(merged, transport, options, watch, &sweeps);
+    if (showProgress) std::cerr << "\r\033[K" << std::flush;
+    const std::string time = IsoTime(std::time(nullptr));
+    for (const Change& c : state.Present()) WriteChange(std::cout, c, format, time, sweeps);
+    std::cout << std::flush;
+    if (!quiet)
+      std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
+    return 128 + g_signal.load();
+  }
   const SweepResult result = RunSweep(merged, transport, options);
   if (showProgress) std::cerr << "\r\033[K" << std::flush;
 
   OutputOptions output;
   output.all = all;
-  output.format = json ? Format::Json : csv ? Format::Csv : Format::Text;
+  output.mac = mac;
+  output.format = format;
   WriteResults(std::cout, result, merged, output);
   if (!quiet) std::cerr << SummaryLine(result.counts) << '\n';
 

@@ -160,12 +160,10 @@ std::optional<LinkCounters> ProbeLinkCounters() {
   for (std::string line; std::getline(dev, line);) {
     std::istringstream fields(line);
     std::string first;
-    std::uint64_t bytes = 0, errors = 0, fifo = 0, frame = 0, compressed = 0, multicast = 0, sentBytes = 0;
+    std::uint64_t bytes = 0, errors = 0;
     LinkCounters c;
     fields >> first;
-    if (first == name && fields >> bytes >> c.packets >> errors >> c.drops >> fifo >> frame >> compressed >> multicast >>
-                             sentBytes >> c.sent)
-      return c;
+    if (first == name && fields >> bytes >> c.packets >> errors >> c.drops) return c;
   }
   return std::nullopt;
 }

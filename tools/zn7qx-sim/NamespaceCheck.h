@@ -47,12 +47,11 @@ std::string ProbeSideProblems();
 // For programs that send (benchmarks): stops with a message unless isolated.
 void ExitUnlessIsolated(const char* program);
 
-// Packets received, dropped and sent on the probe link (ZN7QX_PROBE_IF), read
+// Packets received and dropped on the probe link (ZN7QX_PROBE_IF), read
 // from this namespace's own /proc/self/net/dev.
 struct LinkCounters {
   std::uint64_t packets = 0;
   std::uint64_t drops = 0;
-  std::uint64_t sent = 0;
 };
 std::optional<LinkCounters> ProbeLinkCounters();
 

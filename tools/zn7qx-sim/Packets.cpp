@@ -43,6 +43,8 @@ RequestProblem ParseEchoRequest(std::span<const std::uint8_t> packet, EchoReques
   if ((packet[0] >> 4) != 4) return RequestProblem::NotIpv4;
   const std::size_t ihl = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
   if (ihl < IpHeaderBytes || packet.size() < ihl) return RequestProblem::Short;
+  // Read off the link, nothing has checked the header yet.
+  if (InternetChecksum(packet.subspan(0, ihl)) != 0) return RequestProblem::BadChecksum;
   if (packet[9] != 1) return RequestProblem::NotIcmp;
   // The kernel reassembles before raw delivery; a fragment here is odd.
   if ((Get16(packet, 6) & 0x3FFF) != 0) return RequestProblem::Fragment;
@@ -61,6 +63,8 @@ RequestProblem ParseEchoRequest(std::span<const std::uint8_t> packet, EchoReques
   return RequestProblem::None;
 }
 
+Ip4 DestinationOf(std::span<const std::uint8_t> packet) { return Get32(packet, 16); }
+
 std::vector<std::uint8_t> IpHeader(Ip4 source, Ip4 destination, std::uint8_t protocol, std::uint8_t ttl,
                                    std::size_t payloadBytes) {
   std::vector<std::uint8_t> h(IpHeaderBytes, 0);
@@ -77,6 +81,7 @@ std::vector<std::uint8_t> IpHeader(Ip4 source, Ip4 destination, std::uint8_t pro
 
 OutPacket BuildIcmpPacket(Ip4 source, Ip4 destination, std::uint8_t ttl, std::span<const std::uint8_t> icmp) {
   OutPacket p;
+  p.source = source;
   p.destination = destination;
   p.bytes = IpHeader(source, destination, 1, ttl, icmp.size());
   p.bytes.insert(p.bytes.end(), icmp.begin(), icmp.end());
@@ -132,6 +137,65 @@ OutPacket BuildErrorReply(const EchoRequest& request, const Behaviour& b) {
   icmp.insert(icmp.end(), request.icmp.begin(), request.icmp.begin() + static_cast<std::ptrdiff_t>(quoted));
   ApplyFinish(icmp, b);
   return BuildIcmpPacket(b.source.value_or(request.destination), request.source, b.ttl, icmp);
+}
+
+std::optional<Frame> ParseFrame(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < EthernetHeaderBytes) return std::nullopt;
+  Frame f;
+  std::copy_n(bytes.begin(), 6, f.destination.begin());
+  std::copy_n(bytes.begin() + 6, 6, f.source.begin());
+  f.type = Get16(bytes, 12);
+  f.payload = bytes.subspan(EthernetHeaderBytes);
+  return f;
+}
+
+std::vector<std::uint8_t> BuildFrame(const Mac& destination, const Mac& source, std::uint16_t type,
+                                     std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> f(destination.begin(), destination.end());
+  f.insert(f.end(), source.begin(), source.end());
+  f.push_back(static_cast<std::uint8_t>(type >> 8));
+  f.push_back(static_cast<std::uint8_t>(type));
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
+}
+
+namespace {
+
+constexpr std::uint8_t ArpHeader[] = {0, 1, 8, 0, 6, 4};  // Ethernet, IPv4, their lengths
+constexpr std::size_t ArpBytes = 28;
+
+std::vector<std::uint8_t> Arp(std::uint16_t operation, const Mac& senderMac, Ip4 senderIp, const Mac& targetMac,
+                              Ip4 targetIp) {
+  std::vector<std::uint8_t> a(std::begin(ArpHeader), std::end(ArpHeader));
+  a.resize(ArpBytes);
+  Put16(a, 6, operation);
+  std::copy(senderMac.begin(), senderMac.end(), a.begin() + 8);
+  Put32(a, 14, senderIp);
+  std::copy(targetMac.begin(), targetMac.end(), a.begin() + 18);
+  Put32(a, 24, targetIp);
+  return a;
+}
+
+}  // namespace
+
+std::optional<ArpRequest> ParseArpRequest(std::span<const std::uint8_t> a) {
+  if (a.size() < ArpBytes || !std::equal(std::begin(ArpHeader), std::end(ArpHeader), a.begin()) || Get16(a, 6) != 1)
+    return std::nullopt;
+  ArpRequest r;
+  std::copy_n(a.begin() + 8, 6, r.senderMac.begin());
+  r.senderIp = Get32(a, 14);
+  r.targetIp = Get32(a, 24);
+  return r;
+}
+
+std::vector<std::uint8_t> BuildArpReply(const ArpRequest& request, const Mac& mac) {
+  const auto arp = Arp(2, mac, request.targetIp, request.senderMac, request.senderIp);
+  return BuildFrame(request.senderMac, mac, EtherTypeArp, arp);
+}
+
+std::vector<std::uint8_t> BuildArpRequest(Ip4 sender, const Mac& mac, Ip4 target) {
+  const auto arp = Arp(1, mac, sender, Mac{}, target);
+  return BuildFrame(BroadcastMac, mac, EtherTypeArp, arp);
 }
 
 }  // namespace zn7qx::sim

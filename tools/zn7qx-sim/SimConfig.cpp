@@ -18,6 +18,7 @@ constexpr std::size_t MaxAnsweringKept = 4096;
 constexpr std::uint32_t MaxDelayMs = 60'000;
 constexpr std::uint32_t MaxCount = 1000;
 constexpr std::size_t MaxDataBytes = 1472;  // one unfragmented reply on a 1500-byte link
+constexpr std::uint64_t MaxTimeMs = 86'400'000;
 
 std::string Where(std::size_t index) { return "replies[" + std::to_string(index) + "]"; }
 
@@ -82,7 +83,8 @@ Behaviour ParseBehaviour(const json& entry, const std::string& where) {
   static const std::set<std::string> known = {
       "address", "range", "as", "text", "delay_ms", "count", "interval_ms", "icmp_type",
       "icmp_code", "error_word", "quote_bytes", "from", "source", "data_hex", "data_text",
-      "bad_checksum", "wrong_identifier", "wrong_sequence", "truncate_to", "ttl", "comment"};
+      "bad_checksum", "wrong_identifier", "wrong_sequence", "truncate_to", "ttl", "mac",
+      "after_ms", "until_ms", "every_ms", "comment"};
   for (auto it = entry.begin(); it != entry.end(); ++it) {
     if (!known.count(it.key())) throw ConfigError(where + ": unknown key \"" + it.key() + "\"");
   }
@@ -157,6 +159,18 @@ Behaviour ParseBehaviour(const json& entry, const std::string& where) {
     if (*v == 0) throw ConfigError(where + ": \"ttl\" must be at least 1");
     b.ttl = static_cast<std::uint8_t>(*v);
   }
+  if (entry.contains("mac")) {
+    const std::string text = StringField(entry, "mac", where);
+    b.mac = ParseMac(text);
+    if (!b.mac) throw ConfigError(where + ": \"mac\" is not a unicast hardware address like 02:00:5e:10:00:01: " + text);
+  }
+  if (auto v = UnsignedField(entry, "every_ms", MaxTimeMs, where)) b.everyMs = b.untilMs = *v;
+  if (auto v = UnsignedField(entry, "after_ms", MaxTimeMs, where)) b.afterMs = *v;
+  if (auto v = UnsignedField(entry, "until_ms", MaxTimeMs, where)) {
+    if (b.everyMs > 0 && *v > b.everyMs) throw ConfigError(where + ": \"until_ms\" lies beyond \"every_ms\"");
+    b.untilMs = *v;
+  }
+  if (b.untilMs <= b.afterMs) throw ConfigError(where + ": \"until_ms\" must come after \"after_ms\"");
   return b;
 }
 
@@ -216,6 +230,35 @@ std::optional<Ip4> ParseIp4(std::string_view text) {
   }
   if (p != end) return std::nullopt;
   return value;
+}
+
+std::optional<Mac> ParseMac(std::string_view text) {
+  Mac mac{};
+  if (text.size() != 17) return std::nullopt;
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    const char* p = text.data() + 3 * i;
+    if (i > 0 && p[-1] != ':') return std::nullopt;
+    auto [q, ec] = std::from_chars(p, p + 2, mac[i], 16);
+    if (ec != std::errc() || q != p + 2) return std::nullopt;
+  }
+  if ((mac[0] & 1) != 0 || mac == Mac{}) return std::nullopt;
+  return mac;
+}
+
+std::string FormatMac(const Mac& mac) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t b : mac) {
+    if (!text.empty()) text += ':';
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+Mac DefaultMac(Ip4 a) {
+  return {0x02, 0x5a, static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(a >> 16),
+          static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)};
 }
 
 std::string FormatIp4(Ip4 a) {
@@ -327,7 +370,7 @@ void SimConfig::Overlay(std::string_view text) {
       const bool answers = behaviours_.back().kind != Kind::Silent;
       if (entry.contains("address")) {
         Ip4 a = AddressField(entry, "address", where);
-        byAddress_[a] = index;
+        byAddress_[a].push_back(index);
         if (answers && answering_.size() < MaxAnsweringKept) answering_.push_back(a);
       } else {
         std::string rangeText = StringField(entry, "range", where);
@@ -351,12 +394,21 @@ void SimConfig::SetDefaultErrorSource(Ip4 router) {
   }
 }
 
-const Behaviour& SimConfig::Lookup(Ip4 target) const {
-  if (auto it = byAddress_.find(target); it != byAddress_.end()) return behaviours_[it->second];
+const Behaviour& SimConfig::Lookup(Ip4 target, std::uint64_t ms) const {
+  if (auto it = byAddress_.find(target); it != byAddress_.end()) {
+    for (auto i = it->second.rbegin(); i != it->second.rend(); ++i)
+      if (behaviours_[*i].InForceAt(ms)) return behaviours_[*i];
+  }
   for (auto it = ranges_.rbegin(); it != ranges_.rend(); ++it) {
-    if (it->range.Contains(target)) return behaviours_[it->behaviour];
+    if (it->range.Contains(target) && behaviours_[it->behaviour].InForceAt(ms)) return behaviours_[it->behaviour];
   }
   return silent_;
+}
+
+std::optional<Mac> SimConfig::HostMac(Ip4 address, std::uint64_t ms) const {
+  const Behaviour& b = Lookup(address, ms);
+  if (b.kind == Kind::Silent && address != router_) return std::nullopt;
+  return b.mac.value_or(DefaultMac(address));
 }
 
 }  // namespace zn7qx::sim

@@ -1,7 +1,9 @@
 #pragma once
 // What the simulated network answers, address by address, read from JSON.
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -27,6 +29,15 @@ struct Ip4Range {
 // "A.B.C.D", "A.B.C.D-E.F.G.H" or "A.B.C.D/N".
 std::optional<Ip4Range> ParseIp4Range(std::string_view text);
 
+// An Ethernet (hardware) address.
+using Mac = std::array<std::uint8_t, 6>;
+// "aa:bb:cc:dd:ee:ff"; only unicast addresses other than all zeros.
+std::optional<Mac> ParseMac(std::string_view text);
+std::string FormatMac(const Mac& mac);
+// Each simulated address's own: locally administered, 02:5a and then the
+// address's four bytes, so that a test can tell it from the address.
+Mac DefaultMac(Ip4 address);
+
 enum class Kind { Silent, Unit, Host, Data, Error };
 
 struct Behaviour {
@@ -45,6 +56,17 @@ struct Behaviour {
   std::uint16_t sequenceOffset = 0;    // wrong_sequence
   std::optional<std::uint32_t> truncateTo;  // ICMP message cut to this many bytes
   std::uint8_t ttl = 64;
+  std::optional<Mac> mac;  // else the address's DefaultMac
+  // In force from afterMs to untilMs after the first echo request the
+  // simulator sees; with everyMs, that window comes again every everyMs.
+  std::uint64_t afterMs = 0;
+  std::uint64_t untilMs = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t everyMs = 0;
+
+  bool InForceAt(std::uint64_t ms) const {
+    if (everyMs > 0) ms %= everyMs;
+    return ms >= afterMs && ms < untilMs;
+  }
 };
 
 const char* KindName(Kind kind);
@@ -87,9 +109,13 @@ class SimConfig {
   static SimConfig FromFiles(const std::vector<std::string>& paths);
   void Overlay(std::string_view text);
 
-  // The behaviour for a target; single addresses win over ranges, and among
-  // ranges the one listed last wins. Unlisted addresses are silent.
-  const Behaviour& Lookup(Ip4 target) const;
+  // The behaviour for a target at a time (ms after the first echo request);
+  // among the entries in force then, single addresses win over ranges, and
+  // the one listed last wins. Unlisted addresses are silent.
+  const Behaviour& Lookup(Ip4 target, std::uint64_t ms = 0) const;
+  // The hardware address a host answers address resolution with at that
+  // time: the router's always, any other only while it answers.
+  std::optional<Mac> HostMac(Ip4 address, std::uint64_t ms) const;
 
   std::size_t AddressCount() const { return byAddress_.size(); }
   std::size_t RangeCount() const { return ranges_.size(); }
@@ -105,7 +131,7 @@ class SimConfig {
     std::size_t behaviour;
   };
   std::vector<Behaviour> behaviours_;
-  std::unordered_map<Ip4, std::size_t> byAddress_;
+  std::unordered_map<Ip4, std::vector<std::size_t>> byAddress_;  // in config order
   std::vector<RangeEntry> ranges_;  // in config order
   std::vector<Ip4> answering_;
   FloodConfig flood_;

@@ -1,8 +1,9 @@
 #include "Simulator.h"
 
-#include <linux/icmp.h>
-#include <netinet/in.h>
-#include <netinet/ip.h>
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <queue>
+#include <unordered_map>
 #include <vector>
 
 #include "Flood.h"
@@ -29,11 +31,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t RecvBatch = 64;
-constexpr std::size_t RecvBufferBytes = 65536;
+constexpr std::size_t RecvBufferBytes = 2048;  // one frame of a 1500-byte link, and then some
 constexpr std::size_t SendBatch = 64;
 constexpr std::size_t MaxPending = 1'000'000;
+constexpr std::size_t MaxPeers = 4096;
 constexpr int SocketBufferBytes = 16 << 20;
-constexpr const char* EchoIgnoreAll = "/proc/sys/net/ipv4/icmp_echo_ignore_all";
 
 class Fd {
  public:
@@ -49,11 +51,13 @@ class Fd {
   int fd_;
 };
 
+enum class Sent : std::uint8_t { Reply, Error, Flood, Arp };
+
 struct Delayed {
   Clock::time_point due;
   std::uint64_t order;  // keeps answers to one request in their order
-  OutPacket packet;
-  bool isError;
+  std::vector<std::uint8_t> frame;
+  Sent kind;
 };
 struct LaterFirst {
   bool operator()(const Delayed& a, const Delayed& b) const {
@@ -61,12 +65,12 @@ struct LaterFirst {
   }
 };
 
-// Collects packets and writes them with sendmmsg.
+// Collects whole frames and writes them with sendmmsg on the link's socket.
 class Sender {
  public:
   Sender(int fd, Counters& counters) : fd_(fd), counters_(counters) {}
-  void Add(OutPacket p, bool isError) {
-    queue_.push_back({std::move(p), isError});
+  void Add(std::vector<std::uint8_t> frame, Sent kind) {
+    queue_.push_back({std::move(frame), kind});
     if (queue_.size() >= SendBatch) Flush();
   }
   void Flush() {
@@ -75,44 +79,36 @@ class Sender {
       const std::size_t n = std::min(SendBatch, queue_.size() - done);
       std::array<mmsghdr, SendBatch> msgs{};
       std::array<iovec, SendBatch> iov{};
-      std::array<sockaddr_in, SendBatch> to{};
       for (std::size_t i = 0; i < n; ++i) {
-        OutPacket& p = queue_[done + i].packet;
-        iov[i] = {p.bytes.data(), p.bytes.size()};
-        to[i].sin_family = AF_INET;
-        to[i].sin_addr.s_addr = htonl(p.destination);
+        iov[i] = {queue_[done + i].frame.data(), queue_[done + i].frame.size()};
         msgs[i].msg_hdr.msg_iov = &iov[i];
         msgs[i].msg_hdr.msg_iovlen = 1;
-        msgs[i].msg_hdr.msg_name = &to[i];
-        msgs[i].msg_hdr.msg_namelen = sizeof to[i];
       }
       int sent = sendmmsg(fd_, msgs.data(), static_cast<unsigned>(n), 0);
       if (sent < 0 && errno == EINTR) continue;
       if (sent <= 0) {
-        // The first one failed (unroutable, too big): count it and go on.
+        // The first one failed (too big, say): count it and go on.
         ++counters_.sendFailures;
         ++done;
         continue;
       }
-      for (int i = 0; i < sent; ++i) {
-        if (queue_[done + static_cast<std::size_t>(i)].isError) ++counters_.errorsSent;
-        else if (queue_[done + static_cast<std::size_t>(i)].flood) ++counters_.floodSent;
-        else ++counters_.repliesSent;
+      for (std::size_t i = done; i < done + static_cast<std::size_t>(sent); ++i) {
+        switch (queue_[i].kind) {
+          case Sent::Reply: ++counters_.repliesSent; break;
+          case Sent::Error: ++counters_.errorsSent; break;
+          case Sent::Flood: ++counters_.floodSent; break;
+          case Sent::Arp: ++counters_.arpSent; break;
+        }
       }
       done += static_cast<std::size_t>(sent);
     }
     queue_.clear();
   }
-  void AddFlood(OutPacket p) {
-    queue_.push_back({std::move(p), false, true});
-    if (queue_.size() >= SendBatch) Flush();
-  }
 
  private:
   struct Item {
-    OutPacket packet;
-    bool isError = false;
-    bool flood = false;
+    std::vector<std::uint8_t> frame;
+    Sent kind;
   };
   int fd_;
   Counters& counters_;
@@ -127,11 +123,12 @@ bool ReadFlag(const char* path, std::string& value) {
 }  // namespace
 
 void Counters::Print(std::ostream& out) const {
-  out << "zn7qx-sim counters: received=" << received << " echo_requests=" << echoRequests
+  out << "zn7qx-sim counters: received=" << received << " arp_requests=" << arpRequests
+      << " not_ours=" << notOurs << " echo_requests=" << echoRequests
       << " bad_requests=" << badRequests << " other_icmp=" << otherIcmp << " excluded=" << excluded
       << " silent=" << silent << " unit=" << asUnit << " host=" << asHost << " data=" << asData
       << " error=" << asError << " replies_sent=" << repliesSent << " errors_sent=" << errorsSent
-      << " flood_sent=" << floodSent << " send_failures=" << sendFailures
+      << " flood_sent=" << floodSent << " arp_sent=" << arpSent << " send_failures=" << sendFailures
       << " delayed_dropped=" << delayedDropped << "\n";
 }
 
@@ -139,20 +136,22 @@ Simulator::Simulator(SimConfig config, SimOptions options)
     : config_(std::move(config)), options_(std::move(options)) {}
 
 int Simulator::Run(std::ostream& out, std::ostream& err) {
-  // The kernel must not answer as well, or every address would be a host.
+  // The kernel must not answer address resolution on the link as well, or
+  // an address would have two hardware addresses.
+  const std::string arpIgnore = "/proc/sys/net/ipv4/conf/" + options_.link + "/arp_ignore";
   std::string ignore;
-  if (!ReadFlag(EchoIgnoreAll, ignore)) {
-    err << "zn7qx-sim: cannot read " << EchoIgnoreAll << "\n";
+  if (!ReadFlag(arpIgnore.c_str(), ignore)) {
+    err << "zn7qx-sim: no link " << options_.link << " here (cannot read " << arpIgnore << ")\n";
     return 1;
   }
-  if (ignore != "1") {
+  if (ignore != "8") {
     if (options_.setSysctl) {
-      std::ofstream w(EchoIgnoreAll);
-      w << "1\n";
+      std::ofstream w(arpIgnore);
+      w << "8\n";
     }
-    if (!ReadFlag(EchoIgnoreAll, ignore) || ignore != "1") {
-      err << "zn7qx-sim: the kernel still answers echo requests here (net.ipv4.icmp_echo_ignore_all=0) "
-             "and I cannot turn that off; run me as root of this network namespace, or set it first\n";
+    if (!ReadFlag(arpIgnore.c_str(), ignore) || ignore != "8") {
+      err << "zn7qx-sim: the kernel may still answer ARP on " << options_.link << " (" << arpIgnore
+          << " is not 8) and I cannot change that; run me as root of this network namespace, or set it first\n";
       return 1;
     }
   }
@@ -167,20 +166,28 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
     return 1;
   }
   Fd sigfd(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
-  Fd sock(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+  Fd sock(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
   if (sigfd.get() < 0 || sock.get() < 0) {
-    err << "zn7qx-sim: cannot open a raw ICMP socket: " << std::strerror(errno)
+    err << "zn7qx-sim: cannot open a packet socket: " << std::strerror(errno)
         << " (needs CAP_NET_RAW in this network namespace)\n";
     return 1;
   }
-  const int on = 1;
-  if (setsockopt(sock.get(), IPPROTO_IP, IP_HDRINCL, &on, sizeof on) != 0) {
-    err << "zn7qx-sim: IP_HDRINCL: " << std::strerror(errno) << "\n";
+  sockaddr_ll where{};
+  where.sll_family = AF_PACKET;
+  where.sll_protocol = htons(ETH_P_ALL);
+  where.sll_ifindex = static_cast<int>(if_nametoindex(options_.link.c_str()));
+  if (where.sll_ifindex == 0 || bind(sock.get(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
+    err << "zn7qx-sim: cannot serve the link " << options_.link << ": " << std::strerror(errno) << "\n";
     return 1;
   }
-  // Only echo requests are of interest; the kernel drops the rest for us.
-  icmp_filter filter{~(1u << ICMP_ECHO)};
-  setsockopt(sock.get(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  // Frames for the simulated hosts carry their addresses, not the link's:
+  // the kernel would drop them, this socket takes them.
+  packet_mreq promiscuous{};
+  promiscuous.mr_ifindex = where.sll_ifindex;
+  promiscuous.mr_type = PACKET_MR_PROMISC;
+  setsockopt(sock.get(), SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous, sizeof promiscuous);
+  const int on = 1;
+  setsockopt(sock.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
   for (int opt : {SO_RCVBUFFORCE, SO_SNDBUFFORCE}) {
     if (setsockopt(sock.get(), SOL_SOCKET, opt, &SocketBufferBytes, sizeof SocketBufferBytes) != 0) {
       setsockopt(sock.get(), SOL_SOCKET, opt == SO_RCVBUFFORCE ? SO_RCVBUF : SO_SNDBUF, &SocketBufferBytes,
@@ -197,13 +204,26 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
   std::optional<Clock::time_point> floodStart;
   std::uint64_t floodMade = 0;  // attempts, so failed sends also count against the bound
   if (floodConfig.to) floodStart = Clock::now() + std::chrono::milliseconds(floodConfig.startAfterMs);
+  // Hardware addresses of the hosts that sent us something, for the flood.
+  std::unordered_map<Ip4, Mac> peers;
+  Clock::time_point lastAsked{};
+  // The configuration's times count from the first echo request seen.
+  std::optional<Clock::time_point> firstRequest;
+  const auto msAt = [&](Clock::time_point t) -> std::uint64_t {
+    if (!firstRequest) return 0;
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(t - *firstRequest).count());
+  };
+  const auto hostMac = [&](Ip4 address, std::uint64_t ms) -> std::optional<Mac> {
+    if (options_.exclude.count(address)) return std::nullopt;
+    return config_.HostMac(address, ms);
+  };
 
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline =
       started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.maxSeconds));
 
-  out << "zn7qx-sim: ready, " << config_.AddressCount() << " addresses and " << config_.RangeCount()
-      << " ranges configured, pid " << getpid() << std::endl;
+  out << "zn7qx-sim: ready on " << options_.link << ", " << config_.AddressCount() << " addresses and "
+      << config_.RangeCount() << " ranges configured, pid " << getpid() << std::endl;
   if (!options_.readyFile.empty()) {
     const std::string tmp = options_.readyFile + ".tmp";
     {
@@ -219,10 +239,12 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
   std::vector<std::uint8_t> buffers(RecvBatch * RecvBufferBytes);
   std::array<mmsghdr, RecvBatch> msgs{};
   std::array<iovec, RecvBatch> iov{};
+  std::array<sockaddr_ll, RecvBatch> from{};
   std::string stopReason = "max-seconds";
 
-  auto answer = [&](const EchoRequest& req, Clock::time_point now) {
-    const Behaviour& b = config_.Lookup(req.destination);
+  // Answers go back from the hardware address the request was sent to.
+  auto answer = [&](const EchoRequest& req, const Frame& frame, Clock::time_point now) {
+    const Behaviour& b = config_.Lookup(req.destination, msAt(now));
     switch (b.kind) {
       case Kind::Silent: ++counters.silent; return;
       case Kind::Unit: ++counters.asUnit; break;
@@ -230,18 +252,81 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
       case Kind::Data: ++counters.asData; break;
       case Kind::Error: ++counters.asError; break;
     }
-    const bool isError = b.kind == Kind::Error;
-    OutPacket p = isError ? BuildErrorReply(req, b) : BuildEchoReply(req, b);
+    const Sent kind = b.kind == Kind::Error ? Sent::Error : Sent::Reply;
+    const OutPacket p = kind == Sent::Error ? BuildErrorReply(req, b) : BuildEchoReply(req, b);
+    const std::vector<std::uint8_t> reply = BuildFrame(frame.source, frame.destination, EtherTypeIpv4, p.bytes);
     for (std::uint32_t i = 0; i < b.count; ++i) {
       const auto due = now + std::chrono::milliseconds(b.delayMs + std::uint64_t{i} * b.intervalMs);
       if (due <= now) {
-        sender.Add(p, isError);
+        sender.Add(reply, kind);
       } else if (pending.size() < MaxPending) {
-        pending.push({due, order++, p, isError});
+        pending.push({due, order++, reply, kind});
       } else {
         ++counters.delayedDropped;
       }
     }
+  };
+
+  // A flood packet goes to a host we have heard from; any other is asked for.
+  auto sendFlood = [&](const OutPacket& p, Clock::time_point now) {
+    const Ip4 router = config_.Router().value_or(p.source);
+    const Mac mac = hostMac(router, msAt(now)).value_or(DefaultMac(router));
+    if (auto peer = peers.find(p.destination); peer != peers.end()) {
+      sender.Add(BuildFrame(peer->second, mac, EtherTypeIpv4, p.bytes), Sent::Flood);
+      return;
+    }
+    ++counters.sendFailures;
+    if (now - lastAsked >= std::chrono::seconds(1)) {
+      lastAsked = now;
+      sender.Add(BuildArpRequest(router, mac, p.destination), Sent::Arp);
+    }
+  };
+
+  auto take = [&](const Frame& frame, Clock::time_point now) {
+    if (frame.type == EtherTypeArp) {
+      const auto request = ParseArpRequest(frame.payload);
+      if (!request) {
+        ++counters.notOurs;
+        return;
+      }
+      ++counters.arpRequests;
+      if (request->senderIp != 0 && peers.size() < MaxPeers) peers[request->senderIp] = request->senderMac;
+      // Only the host that has the address answers, and a question sent to
+      // one hardware address only reaches that one.
+      const auto mac = hostMac(request->targetIp, msAt(now));
+      if (mac && (frame.destination == BroadcastMac || frame.destination == *mac))
+        sender.Add(BuildArpReply(*request, *mac), Sent::Arp);
+      return;
+    }
+    const std::uint64_t ms = msAt(now);
+    const auto router = config_.Router() ? hostMac(*config_.Router(), ms) : std::nullopt;
+    // For the router (it forwards whatever it is sent), or for the host
+    // that has the destination address with that hardware address now.
+    if (frame.type != EtherTypeIpv4 || frame.payload.size() < IpHeaderBytes ||
+        (frame.destination != router && frame.destination != hostMac(DestinationOf(frame.payload), ms))) {
+      ++counters.notOurs;
+      return;
+    }
+    EchoRequest req;
+    switch (ParseEchoRequest(frame.payload, req)) {
+      case RequestProblem::None: break;
+      case RequestProblem::NotEchoRequest:
+      case RequestProblem::NotIcmp:
+      case RequestProblem::NotIpv4: ++counters.otherIcmp; return;
+      default: ++counters.badRequests; return;
+    }
+    ++counters.echoRequests;
+    if (!firstRequest) firstRequest = now;
+    if (peers.size() < MaxPeers) peers[req.source] = frame.source;
+    if (options_.exclude.count(req.destination)) {
+      ++counters.excluded;
+      return;
+    }
+    if (floodConfig.count > 0) {
+      flood.Seen(req, now);
+      if (!floodStart) floodStart = now + std::chrono::milliseconds(floodConfig.startAfterMs);
+    }
+    answer(req, frame, now);
   };
 
   for (;;) {
@@ -249,7 +334,7 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
     if (now >= deadline) break;
 
     while (!pending.empty() && pending.top().due <= now) {
-      sender.Add(pending.top().packet, pending.top().isError);
+      sender.Add(pending.top().frame, pending.top().kind);
       pending.pop();
     }
     if (floodStart && now >= *floodStart && floodMade < floodConfig.count) {
@@ -259,7 +344,7 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
       // Bounded per round so that requests keep being answered meanwhile.
       std::uint64_t burst = 0;
       for (; floodMade < allowed && burst < 1024; ++floodMade, ++burst) {
-        if (auto p = flood.Next(now)) sender.AddFlood(std::move(*p));
+        if (auto p = flood.Next(now)) sendFlood(*p, now);
       }
       sender.Flush();
     }
@@ -296,32 +381,17 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
         msgs[i] = {};
         msgs[i].msg_hdr.msg_iov = &iov[i];
         msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i].msg_hdr.msg_name = &from[i];
+        msgs[i].msg_hdr.msg_namelen = sizeof from[i];
       }
       const int got = recvmmsg(sock.get(), msgs.data(), RecvBatch, MSG_DONTWAIT, nullptr);
       if (got <= 0) break;
       now = Clock::now();
-      for (int i = 0; i < got; ++i) {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+        if (from[i].sll_pkttype == PACKET_OUTGOING) continue;  // our own, where the kernel cannot leave them out
         ++counters.received;
-        const std::span<const std::uint8_t> packet(buffers.data() + static_cast<std::size_t>(i) * RecvBufferBytes,
-                                                   msgs[static_cast<std::size_t>(i)].msg_len);
-        EchoRequest req;
-        switch (ParseEchoRequest(packet, req)) {
-          case RequestProblem::None: break;
-          case RequestProblem::NotEchoRequest:
-          case RequestProblem::NotIcmp:
-          case RequestProblem::NotIpv4: ++counters.otherIcmp; continue;
-          default: ++counters.badRequests; continue;
-        }
-        ++counters.echoRequests;
-        if (options_.exclude.count(req.destination)) {
-          ++counters.excluded;
-          continue;
-        }
-        if (floodConfig.count > 0) {
-          flood.Seen(req, now);
-          if (!floodStart) floodStart = now + std::chrono::milliseconds(floodConfig.startAfterMs);
-        }
-        answer(req, now);
+        const auto frame = ParseFrame({buffers.data() + i * RecvBufferBytes, std::min<std::size_t>(msgs[i].msg_len, RecvBufferBytes)});
+        if (frame) take(*frame, now);
       }
       sender.Flush();
       if (static_cast<std::size_t>(got) < RecvBatch) break;

@@ -1,6 +1,8 @@
 #pragma once
-// The simulator's socket loop: one raw ICMP socket, batched receive and
-// send, delayed answers on a timer heap, and the bounded flood.
+// The simulator's socket loop: one packet socket on its link, where it
+// answers address resolution for every host it simulates with that host's
+// own hardware address, and echo requests sent to those addresses; batched
+// receive and send, delayed answers on a timer heap, and the bounded flood.
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +15,9 @@
 namespace zn7qx::sim {
 
 struct Counters {
-  std::uint64_t received = 0;       // datagrams read from the socket
+  std::uint64_t received = 0;       // frames read from the link
+  std::uint64_t arpRequests = 0;
+  std::uint64_t notOurs = 0;        // to no simulated host, or of no kind we answer
   std::uint64_t echoRequests = 0;   // well-formed echo requests
   std::uint64_t badRequests = 0;    // short, fragmented or bad checksum
   std::uint64_t otherIcmp = 0;      // not an echo request
@@ -25,11 +29,13 @@ struct Counters {
   std::uint64_t sendFailures = 0;
   std::uint64_t delayedDropped = 0;  // too many answers waiting
   std::uint64_t floodSent = 0;
+  std::uint64_t arpSent = 0;        // answers and questions
 
   void Print(std::ostream& out) const;
 };
 
 struct SimOptions {
+  std::string link;  // the interface whose frames it answers
   double maxSeconds = 600;
   std::string readyFile;
   std::unordered_set<Ip4> exclude;

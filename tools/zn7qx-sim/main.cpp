@@ -13,12 +13,16 @@ constexpr const char* Description = R"(zn7qx-sim answers ICMP echo requests as a
 addresses as ZN7QX units (reply data "Found." followed by the unit's text),
 some as ordinary hosts (the request's data echoed), some late, twice, with an
 ICMP error, or with exactly given bytes; every other address stays silent.
+It serves one link (--link) at layer 2: each host it simulates answers
+address resolution (ARP) with a hardware address of its own and takes the
+frames sent to it there, the router (--router or "router") takes those for
+the ranges behind it, and answers go back from the hardware address the
+request was sent to. What it answers may change while it runs.
 
 It runs only inside an isolated network namespace (loopback and veth links,
 no default route) and refuses to start anywhere else. The usual way to run it
-is through the test harness, which builds the namespaces, routes the target
-ranges to this namespace as local addresses (ip route add local CIDR dev lo)
-and turns the kernel's own echo replies off:
+is through the test harness, which builds the namespaces, hands it the veth
+and routes the ranges behind the router to it:
 
   tools/zn7qx-sim/with-sim-network.sh --config site.json -- COMMAND...
 
@@ -38,13 +42,18 @@ Configuration (JSON):
   from another address), ttl, bad_checksum, wrong_identifier, wrong_sequence
   (true, or an offset), truncate_to (ICMP message bytes, header included; the
   checksum covers what is left unless bad_checksum; Linux drops anything under
-  8 bytes before a socket sees it). Errors take from (the
-  sending router; default: "router", else the target), error_word,
-  quote_bytes (default 8).
+  8 bytes before a socket sees it), mac (the host's hardware address;
+  default 02:5a and the address's four bytes, a range's addresses each their
+  own unless given), after_ms and until_ms (the entry is in force only from
+  and until so long after the first echo request; later entries for the address
+  win while in force, so a unit can appear, vanish, change its text or move
+  with its mac to another address), every_ms (that window again and again).
+  Errors take from (the sending router; default: "router", else the target),
+  error_word, quote_bytes (default 8).
   flood: count (required, at most 10000000), rate (per second, at most
   1000000), start_after_ms, stale_after_ms, seed, to, kinds (forged_reply,
   stale_reply, bad_checksum, truncated, malformed, foreign_error). It starts
-  with the first echo request and is sent to its sender.
+  with the first echo request and is sent to its sender, from the router.
 
 Output: a ready line on standard output once listening (and --ready-file),
 then on exit (SIGTERM, SIGINT, SIGHUP or --max-seconds) the counters.
@@ -69,6 +78,7 @@ int main(int argc, char** argv) {
   app.add_option("-c,--config", configPaths,
                  "simulator configuration (JSON); repeatable, each file laid over the ones before it (its "
                  "replies added, its router and flood taking over); without one every address is silent");
+  app.add_option("--link", options.link, "the interface to serve (a veth of this namespace)");
   app.add_option("--max-seconds", options.maxSeconds, "stop by itself after this long (default 600)")
       ->check(CLI::Range(0.1, 86400.0));
   app.add_option("--ready-file", options.readyFile, "write the pid to this file once listening");
@@ -80,7 +90,7 @@ int main(int argc, char** argv) {
   app.add_option("--ranges", probeSide.ranges,
                  "with --check-isolation: space-separated CIDRs every IPv4 route must stay inside");
   app.add_flag("--no-sysctl", noSysctl,
-               "do not set net.ipv4.icmp_echo_ignore_all=1 (refuse instead when it is 0)");
+               "do not set the link's arp_ignore to 8 (refuse instead when it is not)");
   CLI11_PARSE(app, argc, argv);
   options.setSysctl = !noSysctl;
 
@@ -97,6 +107,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options.link.empty()) {
+    std::cerr << "zn7qx-sim: --link names the interface to serve\n";
+    return 2;
+  }
   SimConfig config;
   try {
     config = SimConfig::FromFiles(configPaths);

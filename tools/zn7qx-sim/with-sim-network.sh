@@ -178,7 +178,6 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/zn7qx-simnet.XXXXXX")
 ip link set lo up
 setsys net/ipv6/conf/all/disable_ipv6 1 || true
 setsys net/ipv6/conf/default/disable_ipv6 1 || true
-setsys net/ipv4/icmp_echo_ignore_all 1 || fail "cannot turn off the kernel's echo replies in the network namespace"
 
 # The probe namespace: held by a sleeping process, which it dies with.
 unshare --net -- sleep "$(( max_seconds + 60 ))" &
@@ -194,11 +193,11 @@ in_probe ip link set lo up
 in_probe sh -c 'echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6' 2>/dev/null || true
 ip link add "$NET_IF" type veth peer name "$PROBE_IF" netns "$hold"
 
-# Network side: every target address is local (AnyIP), except the probe's.
+# Network side: the simulator answers on the veth at layer 2, each host with
+# a hardware address of its own; this kernel holds none of their addresses
+# and answers no address resolution there.
+setsys "net/ipv4/conf/$NET_IF/arp_ignore" 8 || fail "cannot keep the kernel from answering ARP on $NET_IF"
 ip link set "$NET_IF" up
-ip route add local "$probe_net" dev lo
-ip route add table local "$probe_ip/32" dev "$NET_IF"
-for r in ${routed[@]+"${routed[@]}"}; do ip route add local "$r" dev lo; done
 
 # Probe side.
 in_probe ip addr add "$probe_cidr" dev "$PROBE_IF"
@@ -224,7 +223,7 @@ in_probe "$ZN7QX_SIM" --check-isolation --probe-link "$PROBE_IF" --ranges "$rang
 
 # --- the simulator ----------------------------------------------------------
 [[ "$sim_nice" =~ ^-?[0-9]+$ ]] || die "--sim-nice takes a whole number"
-cmd_sim=(nice -n "$sim_nice" "$ZN7QX_SIM" --ready-file "$tmp/ready" --exclude "$probe_ip" --router "$gateway"
+cmd_sim=(nice -n "$sim_nice" "$ZN7QX_SIM" --link "$NET_IF" --ready-file "$tmp/ready" --exclude "$probe_ip" --router "$gateway"
          --max-seconds "$(( max_seconds + 30 ))" ${sim_args[@]+"${sim_args[@]}"})
 for c in ${configs[@]+"${configs[@]}"}; do cmd_sim+=(--config "$c"); done
 if [ -n "$sim_log" ]; then "${cmd_sim[@]}" >"$sim_log" 2>&1 & else "${cmd_sim[@]}" >&2 & fi
@@ -238,6 +237,17 @@ if [ ! -e "$tmp/ready" ]; then
   wait "$simpid" 2>/dev/null && st=0 || st=$?
   simpid=""
   fail "zn7qx-sim did not start (exit status $st${sim_log:+, see $sim_log})"
+fi
+
+# The router's hardware address is known before COMMAND starts, as a real
+# machine's gateway's usually is: a first burst to the routed ranges would
+# otherwise wait behind its resolution, and the kernel holds only so much.
+if [ ${#routed[@]} -gt 0 ]; then
+  in_probe bash -c "echo >/dev/udp/$gateway/9" 2>/dev/null || true
+  for _ in $(seq 100); do
+    in_probe ip neigh show "$gateway" dev "$PROBE_IF" | grep -q REACHABLE && break
+    sleep 0.02
+  done
 fi
 
 # --- COMMAND ----------------------------------------------------------------

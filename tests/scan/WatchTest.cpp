@@ -1,0 +1,123 @@
+// What a watch reports from one sweep to the next, and when it sweeps: over
+// the network in memory, where a sweep takes no real time.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/support/Addresses.h"
+#include "tests/support/ScriptedTransport.h"
+#include "tools/zn7qx-scan/Watch.h"
+
+namespace zn7qx::test {
+namespace {
+
+using scan::Event;
+
+// "10=A@m" is a unit at 198.18.0.10 with text A and hardware address m
+// ("10=A@" none); "10" alone a host there.
+std::vector<scan::AddressResult> Sweep(const std::string& units) {
+  std::vector<scan::AddressResult> answered;
+  std::istringstream words(units);
+  for (std::string w; words >> w;) {
+    const auto equals = w.find('='), at = w.find('@');
+    scan::AddressResult& r = answered.emplace_back();
+    r.address = Num("198.18.0." + w.substr(0, equals));
+    if (equals == std::string::npos) continue;
+    r.outcome = scan::Outcome::Unit;
+    r.unitText = w.substr(equals + 1, at - equals - 1);
+    r.mac = w.substr(at + 1);
+  }
+  return answered;
+}
+
+std::string Said(const std::vector<scan::Change>& changes) {
+  static const char* const names[] = {"appeared", "silent", "changed", "moved", "present"};
+  std::string said;
+  for (const scan::Change& c : changes) {
+    said += said.empty() ? "" : ", ";
+    said += std::string(names[static_cast<int>(c.event)]) + " ";
+    if (c.event == Event::Moved) said += Dotted(c.from).substr(9) + ">";
+    said += Dotted(c.address).substr(9) + "=" + c.text + "@" + c.mac;
+    if (c.event == Event::Changed) said += " was " + c.oldText + "@" + c.oldMac;
+  }
+  return said;
+}
+
+TEST(Watch, ReportsOnlyWhatChangedAmongTheUnits) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> sweeps;  // units answering, what is said
+  } rows[] = {
+      {"silent after two sweeps in a row",
+       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"10=A@a", ""}, {"", ""}, {"10", "silent 10=A@a"}, {"", ""}}},
+      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A@"}, {"10=B@a", ""}}},
+      {"moved: its hardware address at another",
+       {{"10=A@a 11=B@b", "appeared 10=A@a, appeared 11=B@b"}, {"11=B@b 12=A@a", "moved 10>12=A@a"},
+        {"11=B@b 12=A@a", ""}, {"11=B@b 12=A@a", ""}}},
+      {"moved with a new text, on the first sweep it is missed",
+       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"12=C@a", "moved 10>12=C@a"}}},
+      {"the same hardware address at two that answer",
+       {{"10=A@a", "appeared 10=A@a"}, {"10=A@a 12=A@a", "appeared 12=A@a"}}},
+      {"without hardware addresses no move",
+       {{"10=A@", "appeared 10=A@"}, {"12=A@", "appeared 12=A@"}, {"12=A@", "silent 10=A@"}}},
+      {"another unit at the address",
+       {{"10=A@a", "appeared 10=A@a"}, {"10=A@b", "changed 10=A@b was A@a"}, {"10=A@", ""}, {"10=A@b", ""}}},
+  };
+  for (const auto& row : rows) {
+    scan::WatchState state;
+    int sweep = 0;
+    for (const auto& [units, said] : row.sweeps) {
+      ++sweep;
+      EXPECT_EQ(Said(state.Update(Sweep(units))), said) << row.name << ", sweep " << sweep;
+    }
+  }
+}
+
+TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarlierSweep) {
+  const struct {
+    double rate;
+    std::vector<std::chrono::milliseconds> starts;
+    int saidSlow;
+  } rows[] = {
+      {1000, {0ms, 1000ms, 2000ms, 3000ms, 4000ms}, 0},
+      // 12 requests at 10 a second: 1.1 s and the last one's time-out.
+      {10, {0ms, 1400ms, 2800ms, 4200ms, 5600ms}, 1},
+  };
+  for (const auto& row : rows) {
+    ScriptedTransport net;
+    // The first sweep's request to .1 draws an answer 3.2 s later, when a
+    // later sweep's request to it is in flight.
+    net.scripts[Net("198.18.0.1")] = [first = true](ScriptedTransport& t, const SentRequest& r) mutable {
+      if (std::exchange(first, false)) t.Deliver(r.at + 3200ms, t.Reply(r, "Found.Ghost"));
+    };
+    net.scripts[Net("198.18.0.2")] = AnswerAsUnit("Two");
+    scan::SweepOptions sweep;
+    sweep.rate = row.rate;
+    sweep.burst = 1;
+    sweep.hardware = [](std::span<scan::AddressResult> answers) {
+      for (auto& a : answers) a.mac = "m" + Dotted(a.address);
+    };
+    scan::WatchOptions watch;
+    watch.interval = 1s;
+    watch.sweeps = 5;
+    int slow = 0;
+    std::string said;
+    watch.tooSlow = [&](std::chrono::microseconds) { ++slow; };
+    watch.afterSweep = [&](std::int64_t, const std::vector<scan::Change>& changes, const scan::WatchState&) {
+      said += Said(changes) + ";";
+    };
+    std::int64_t done = 0;
+    RunWatch({{Num("198.18.0.1"), Num("198.18.0.12")}}, net, sweep, watch, &done);
+    EXPECT_EQ(done, 5);
+    std::vector<std::chrono::milliseconds> starts;
+    for (const SentRequest& s : net.sent)
+      if (s.dest == Net("198.18.0.1")) starts.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(s.at - net.start()));
+    EXPECT_EQ(starts, row.starts);
+    EXPECT_EQ(slow, row.saidSlow);
+    EXPECT_EQ(said, "appeared 2=Two@m198.18.0.2;;;;;");
+  }
+}
+
+}  // namespace
+}  // namespace zn7qx::test

@@ -1,0 +1,66 @@
+#pragma once
+// The watch: the same sweep again and again, and what changed among the
+// units from one sweep to the next.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/zn7qx-scan/Sweep.h"
+
+namespace zn7qx::scan {
+
+enum class Event : std::uint8_t { Appeared, Silent, Changed, Moved, Present };
+
+struct Change {
+  Event event = Event::Appeared;
+  NumericAddress address = 0;
+  NumericAddress from = 0;  // Moved: the address it left
+  std::string text;
+  std::string mac;         // "" when not known
+  std::string oldText;     // Changed
+  std::string oldMac;      // Changed, when another unit took the address
+};
+
+// The units present, and what each sweep changes among them. A unit that
+// does not answer is taken for gone after two sweeps in a row, so that one
+// lost reply is no alarm; one that answers at a new address with the
+// hardware address of a unit that did not answer at its own has moved.
+class WatchState {
+ public:
+  // Units of one sweep (in address order); the changes, in address order
+  // (those gone last).
+  std::vector<Change> Update(const std::vector<AddressResult>& answered);
+  // Every unit present, as Present changes in address order.
+  std::vector<Change> Present() const;
+  std::size_t Count() const { return units_.size(); }
+
+ private:
+  struct Unit {
+    std::string text;
+    std::string mac;
+    int misses = 0;  // sweeps in a row without its answer
+  };
+  std::map<NumericAddress, Unit> units_;
+};
+
+struct WatchOptions {
+  // From the start of one sweep to the start of the next; a sweep that takes
+  // longer is followed at once.
+  std::chrono::microseconds interval{std::chrono::seconds(5)};
+  std::int64_t sweeps = 0;  // stop after so many; 0 = until stopped
+  // After each whole sweep: its number (from 1), its changes, the state.
+  std::function<void(std::int64_t, const std::vector<Change>&, const WatchState&)> afterSweep;
+  // Once, the first time a sweep takes longer than the interval.
+  std::function<void(std::chrono::microseconds took)> tooSlow;
+};
+
+// Sweeps until options.sweeps or the sweep's stop flag; a sweep cut short
+// by the stop is not counted. Returns the state after the last whole sweep.
+WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& transport, SweepOptions sweep,
+                    const WatchOptions& options, std::int64_t* sweepsDone = nullptr);
+
+}  // namespace zn7qx::scan
