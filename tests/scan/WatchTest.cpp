@@ -77,15 +77,16 @@ TEST(Watch, ReportsOnlyWhatChangedAmongTheUnits) {
 TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarlierSweep) {
   const struct {
     double rate;
-    std::vector<std::chrono::milliseconds> starts;
+    std::vector<std::chrono::milliseconds> starts;  // each wait ends 1 ms late
     int saidSlow;
   } rows[] = {
-      {1000, {0ms, 1000ms, 2000ms, 3000ms, 4000ms}, 0},
+      {1000, {0ms, 1001ms, 2001ms, 3001ms, 4001ms}, 0},
       // 12 requests at 10 a second: 1.1 s and the last one's time-out.
-      {10, {0ms, 1400ms, 2800ms, 4200ms, 5600ms}, 1},
+      {10, {0ms, 1402ms, 2804ms, 4206ms, 5608ms}, 1},
   };
   for (const auto& row : rows) {
     ScriptedTransport net;
+    net.oversleep = 1ms;
     // The first sweep's request to .1 draws an answer 3.2 s later, when a
     // later sweep's request to it is in flight.
     net.scripts[Net("198.18.0.1")] = [first = true](ScriptedTransport& t, const SentRequest& r) mutable {

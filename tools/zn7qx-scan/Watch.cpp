@@ -70,18 +70,22 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
   bool saidSlow = false;
   const auto stopped = [&] { return sweep.stop != nullptr && sweep.stop->load(); };
   std::int64_t done = 0;
+  // Each sweep is due an interval after the last was due, so that late
+  // wake-ups do not add up over a long watch.
+  Clock::time_point start = transport.Now();
   while (options.sweeps == 0 || done < options.sweeps) {
-    const Clock::time_point start = transport.Now();
     const SweepResult result = RunSweep(merged, transport, sweep);
     if (result.counts.interrupted) break;  // half a sweep would look like units gone
     sweep.firstSequence = result.nextSequence;
     ++done;
     const std::vector<Change> changes = state.Update(result.answered);
     if (options.afterSweep) options.afterSweep(done, changes, state);
-    const Clock::time_point next = start + options.interval;
-    if (transport.Now() >= next && !saidSlow && options.tooSlow) {
+    Clock::time_point next = start + options.interval;
+    if (transport.Now() >= next) {
+      if (!saidSlow && options.tooSlow)
+        options.tooSlow(std::chrono::duration_cast<std::chrono::microseconds>(transport.Now() - start));
       saidSlow = true;
-      options.tooSlow(std::chrono::duration_cast<std::chrono::microseconds>(transport.Now() - start));
+      next = transport.Now();
     }
     if (options.sweeps != 0 && done >= options.sweeps) break;
     // Late answers to the last sweep are of no use to the next one.
@@ -90,6 +94,7 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
       for (int i = 0; i < 4096 && transport.Readable(); ++i) (void)transport.Receive();
     }
     if (stopped()) break;
+    start = next;
   }
   if (sweepsDone != nullptr) *sweepsDone = done;
   return state;
