@@ -271,10 +271,10 @@ int main(int argc, char** argv) {
   bool all = false, csv = false, json = false, quiet = false, mac = false;
 
   app.add_option("RANGE", rangeArguments, "Addresses to sweep");
-  app.add_flag("-a,--all", all, "also list other answering hosts and errors");
+  app.add_flag("-a,--all", all, "also list other answering hosts and errors, each\nwith its hardware address as --mac shows it");
   auto* csvFlag = app.add_flag("--csv", csv, "write CSV, with a header line");
   app.add_flag("--json", json, "write one JSON document")->excludes(csvFlag);
-  app.add_flag("-m,--mac", mac, "show the hardware address of each unit (with --all,\nof each host) in a column of its own");
+  app.add_flag("-m,--mac", mac, "show the hardware address of each unit in a column\nof its own (--all always does)");
   app.add_flag("-q,--quiet", quiet, "no progress line and no summary on standard error");
   app.add_option("-r,--rate", rateText,
                  "requests per second, at a steady pace: 1 to " + std::to_string(static_cast<int>(kRateCeiling)) +
@@ -390,6 +390,8 @@ int main(int argc, char** argv) {
 
   // Hardware addresses only where they are written.
   std::optional<linuxnet::NeighbourTable> neighbours;
+  // A full listing names what answered: its hardware address as well.
+  mac = mac || all;
   if (mac || json || csv || watching) neighbours.emplace();
   options.hardware = [&](std::span<AddressResult> answers) {
     if (!neighbours) return;
