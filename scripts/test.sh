@@ -5,10 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ZN7QX_WITH_TEST_TOOLS=1 scripts/install-deps.sh
-dir=build sanitize=OFF
-if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then dir=build-asan sanitize=ON; fi
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE="$sanitize" \
-  -DZN7QX_BUILD_GUI=ON -DZN7QX_BUILD_TESTS=ON -DZN7QX_FUZZ=OFF >/dev/null
+dir=build flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE=OFF)
+# The sanitizers' build at -O1: a third quicker to compile, and still fast.
+if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then
+  dir=build-asan flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" -DZN7QX_SANITIZE=ON)
+fi
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" -DZN7QX_BUILD_GUI=ON -DZN7QX_BUILD_TESTS=ON -DZN7QX_FUZZ=OFF >/dev/null
 cmake --build "$dir"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
