@@ -196,9 +196,11 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   // resources", EAGAIN) rather than reported with that error.
   bool blocked = false;
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-    int pending = 0;
-    socklen_t length = sizeof pending;
-    if (attempt > 0) (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+    if (attempt > 0) {
+      int pending = 0;
+      socklen_t length = sizeof pending;
+      (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+    }
     do {
       sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     } while (sent < 0 && errno == EINTR);

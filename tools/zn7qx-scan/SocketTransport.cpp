@@ -18,8 +18,8 @@ const std::span<const unsigned char> kPayload(reinterpret_cast<const unsigned ch
 SocketTransport::SocketTransport(linuxnet::EchoSocket socket) : socket_(std::move(socket)) {}
 
 std::int32_t SocketTransport::Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) {
-  // The socket already sends once more when an earlier request's error was
-  // pending on it. A failed send leaves its reason in errno.
+  // The socket itself tries again, or defers, when an earlier request's
+  // error was pending on it. A failed send leaves its reason in errno.
   errno = 0;
   const std::int32_t status = socket_.Send(destNetworkOrder, sequence, kPayload);
   lastSendErrno_ = status == IP_SUCCESS ? 0 : errno;
