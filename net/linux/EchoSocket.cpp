@@ -191,9 +191,13 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   // pending socket error that fails the next send with that request's errno,
   // while the error itself waits on the error queue for ReceiveOne. Such a
   // failure is not this send's: what is pending is cleared and the send tried
-  // again. Errors keep arriving under a flood, hence a few tries; if they all
-  // meet another request's error, the send is left for later ("no
-  // resources", EAGAIN) rather than reported with that error.
+  // again. The pending error can also be there with the queue empty (the
+  // kernel sets it just after queueing, so a read in between leaves it
+  // behind), so every such failure is tried again, not only those with
+  // something queued. Errors keep arriving under a flood, hence a few tries;
+  // if they all meet another request's error, the send is left for later
+  // ("no resources", EAGAIN) rather than reported with that error. A send
+  // that fails the same way with nothing queued failed on its own (no route).
   bool blocked = false;
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
     if (attempt > 0) {
@@ -206,9 +210,9 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
     } while (sent < 0 && errno == EINTR);
     if (sent >= 0) break;
     const int error = errno;
-    blocked = kind_ == SocketKind::Datagram && IcmpErrno(error) && ErrorQueued();
+    if (kind_ != SocketKind::Datagram || !IcmpErrno(error)) break;
+    blocked = ErrorQueued();
     errno = error;
-    if (!blocked) break;
   }
   if (sent < 0 && blocked) {
     errno = EAGAIN;

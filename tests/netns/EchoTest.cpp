@@ -4,7 +4,10 @@
 // packets that must at least have arrived, so that a flood that failed to
 // start cannot pass for a quiet run.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -115,6 +118,32 @@ TEST_F(Echo, EachAddressGetsItsOwnAnswerWithinTheDeadline) {
     ASSERT_TRUE(before && after);
     EXPECT_GE(after->packets - before->packets, std::strtoull(flood, nullptr, 10)) << "the flood did not arrive";
   }
+}
+
+// The kernel sets a ping socket's pending error after it queues the error
+// itself, so a read in between can leave the pending error with nothing
+// queued. A socket that is connected and has no error queue is left that way
+// by every hard error: the next send, to another address, must still go out.
+TEST_F(Echo, APendingErrorWithNothingQueuedDoesNotFailTheNextSend) {
+  if (RawPath()) GTEST_SKIP() << "ping sockets only";
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+  ASSERT_GE(fd, 0);
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_addr.s_addr = Net("198.18.0.34");  // answered with "port unreachable", a hard error
+  socklen_t length = sizeof peer;
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 0);
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+  auto socket = linuxnet::EchoSocket::Adopt(fd, linuxnet::SocketKind::Datagram, ntohs(peer.sin_port));
+  const auto payload = std::as_bytes(std::span(kPayload));
+  const std::span bytes(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
+  ASSERT_EQ(socket.Send(Net("198.18.0.34"), 1, bytes), IP_SUCCESS);
+  pollfd watch{fd, 0, 0};
+  ASSERT_EQ(poll(&watch, 1, PingTimeoutMs), 1) << "the error did not come";
+  EXPECT_EQ(socket.Send(Net("198.18.0.10"), 2, bytes), IP_SUCCESS);
+  const auto event = socket.WaitFor(2, Net("198.18.0.10"), Clock::now() + milliseconds(PingTimeoutMs));
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->kind, linuxnet::EchoEvent::Kind::Reply);
 }
 
 TEST_F(Echo, AScanAndASweepLeaveNoDescriptorBehind) {
