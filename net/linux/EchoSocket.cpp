@@ -111,12 +111,13 @@ struct Received {
 };
 
 // What an ICMP error about a request sets the socket's pending error to
-// (the kernel's conversion of ICMP types and codes); a read that fails with
-// one of these delivered that error, and the socket still works.
+// (the kernel's conversion of ICMP types and codes; source quench and
+// redirect give EREMOTEIO); a read that fails with one of these delivered
+// that error, and the socket still works.
 bool IcmpErrno(int error) {
   switch (error) {
     case ECONNREFUSED: case EHOSTUNREACH: case ENETUNREACH: case EHOSTDOWN: case ENONET:
-    case ENOPROTOOPT: case EMSGSIZE: case EOPNOTSUPP: case EPROTO:
+    case ENOPROTOOPT: case EMSGSIZE: case EOPNOTSUPP: case EPROTO: case EREMOTEIO:
       return true;
     default:
       return false;

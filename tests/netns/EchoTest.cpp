@@ -120,30 +120,47 @@ TEST_F(Echo, EachAddressGetsItsOwnAnswerWithinTheDeadline) {
   }
 }
 
-// The kernel sets a ping socket's pending error after it queues the error
-// itself, so a read in between can leave the pending error with nothing
-// queued. A socket that is connected and has no error queue is left that way
-// by every hard error: the next send, to another address, must still go out.
-TEST_F(Echo, APendingErrorWithNothingQueuedDoesNotFailTheNextSend) {
+// An ICMP error about an earlier request leaves the socket's error pending,
+// and the next send, to another address, meets it. The kernel sets it just
+// after queueing the error itself, so a read in between can leave it pending
+// with nothing queued: a connected socket without a queue is left that way
+// by every hard error. Either way the next send must go out.
+TEST_F(Echo, AnEarlierRequestsErrorNeverFailsTheNextSend) {
   if (RawPath()) GTEST_SKIP() << "ping sockets only";
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
-  ASSERT_GE(fd, 0);
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_addr.s_addr = Net("198.18.0.34");  // answered with "port unreachable", a hard error
-  socklen_t length = sizeof peer;
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 0);
-  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&peer), &length), 0);
-  auto socket = linuxnet::EchoSocket::Adopt(fd, linuxnet::SocketKind::Datagram, ntohs(peer.sin_port));
+  struct PendingRow {
+    std::string address;
+    bool errorQueue;
+  };
+  const PendingRow rows[] = {
+      {"198.18.0.32", true}, {"198.18.0.33", true}, {"198.18.0.34", true}, {"198.18.0.35", true},
+      {"198.18.0.36", true}, {"198.18.0.38", true}, {"198.18.0.39", true},  // source quench
+      {"198.18.0.40", true}, {"198.18.0.34", false}, {"198.18.0.38", false},
+  };
   const auto payload = std::as_bytes(std::span(kPayload));
   const std::span bytes(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
-  ASSERT_EQ(socket.Send(Net("198.18.0.34"), 1, bytes), IP_SUCCESS);
-  pollfd watch{fd, 0, 0};
-  ASSERT_EQ(poll(&watch, 1, PingTimeoutMs), 1) << "the error did not come";
-  EXPECT_EQ(socket.Send(Net("198.18.0.10"), 2, bytes), IP_SUCCESS);
-  const auto event = socket.WaitFor(2, Net("198.18.0.10"), Clock::now() + milliseconds(PingTimeoutMs));
-  ASSERT_TRUE(event);
-  EXPECT_EQ(event->kind, linuxnet::EchoEvent::Kind::Reply);
+  for (const PendingRow& row : rows) {
+    SCOPED_TRACE(row.address + (row.errorQueue ? "" : ", nothing queued"));
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(fd, 0);
+    sockaddr_in name{};
+    name.sin_family = AF_INET;
+    socklen_t length = sizeof name;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&name), sizeof name), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&name), &length), 0);
+    auto socket = linuxnet::EchoSocket::Adopt(fd, linuxnet::SocketKind::Datagram, ntohs(name.sin_port));
+    name.sin_addr.s_addr = Net(row.address);
+    const int on = 1;
+    ASSERT_EQ(row.errorQueue ? setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on)
+                             : connect(fd, reinterpret_cast<sockaddr*>(&name), sizeof name),
+              0);
+    ASSERT_EQ(socket.Send(Net(row.address), 1, bytes), IP_SUCCESS);
+    pollfd watch{fd, 0, 0};
+    ASSERT_EQ(poll(&watch, 1, PingTimeoutMs), 1) << "the error did not come";
+    EXPECT_EQ(socket.Send(Net("198.18.0.10"), 2, bytes), IP_SUCCESS);
+    const auto event = socket.WaitFor(2, Net("198.18.0.10"), Clock::now() + milliseconds(PingTimeoutMs));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->kind, linuxnet::EchoEvent::Kind::Reply);
+  }
 }
 
 TEST_F(Echo, AScanAndASweepLeaveNoDescriptorBehind) {
