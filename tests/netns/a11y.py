@@ -40,12 +40,8 @@ while not status.name.startswith("Completed") and time.time() - start < 10:
     began = time.time()
     reading = read(app)
     took = time.time() - began
-    if reading is None:
-        continue
-    names = reading
-    if status.name.startswith("Pinging"):
-        readings += 1
-        slowest = max(slowest, took)
+    if reading and status.name.startswith("Pinging"):
+        readings, slowest, names = readings + 1, max(slowest, took), reading
 print(f"{readings} readings of {len(names)} accessible names during the scan; slowest {slowest * 1000:.0f} ms")
 # A reading waits for the probe under way (300 ms) and its own calls; without
 # answers between probes, each of its calls would wait for a probe (seconds).
