@@ -27,30 +27,47 @@ targets=(
 )
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-summary=() failed=0
-for entry in "${targets[@]}"; do
-  read -r name seeds maxlen <<<"$entry"
-  binary="$dir/fuzz/$name"
-  if [ ! -x "$binary" ]; then
-    summary+=("$(printf '%-18s FAILED: not built' "$name")")
-    failed=1
-    continue
-  fi
-  work="$dir/fuzz-work/$name"
+# One target for its time; its outcome goes to the work folder's "result".
+run_target() {
+  local name=$1 seeds=$2 maxlen=$3
+  local binary="$dir/fuzz/$name" work="$dir/fuzz-work/$name"
   mkdir -p "$work/corpus" "$work/artifacts"
-  log="$work/log"
+  : >"$work/log"
+  if [ ! -x "$binary" ]; then
+    echo "FAILED: not built" >"$work/result"
+    return
+  fi
   # New inputs go to the work corpus; the checked-in seeds stay untouched.
   if "$binary" -max_total_time="$seconds" -max_len="$maxlen" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
-      "$work/corpus" "fuzz/corpus/$seeds" >"$log" 2>&1; then
-    result=ok
+      "$work/corpus" "fuzz/corpus/$seeds" >"$work/log" 2>&1; then
+    echo ok >"$work/result"
   else
-    result=FAILED failed=1
+    echo FAILED >"$work/result"
+  fi
+}
+
+# The targets run side by side, each for its whole time, sharing the cores.
+pids=()
+for entry in "${targets[@]}"; do
+  read -r name seeds maxlen <<<"$entry"
+  run_target "$name" "$seeds" "$maxlen" &
+  pids+=($!)
+done
+wait "${pids[@]}"
+
+summary=() failed=0
+for entry in "${targets[@]}"; do
+  read -r name seeds maxlen <<<"$entry"
+  work="$dir/fuzz-work/$name" log="$dir/fuzz-work/$name/log"
+  result=$(cat "$work/result")
+  if [ "$result" != ok ]; then
+    failed=1
     tail -n 40 "$log" >&2
   fi
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1 || true)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1 || true)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
   summary+=("$(printf '%-18s %-6s %12s execs  %8s/s  cov %s  (%ss)' "$name" "$result" "${execs:-?}" \
     "${rate:-?}" "${cov:-?}" "$seconds")")
 done
