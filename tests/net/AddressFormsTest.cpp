@@ -18,7 +18,7 @@ struct FormsRow {
   NumericAddress numeric;
 };
 
-const FormsRow kRows[] = {
+const FormsRow kFormsRows[] = {
     {"0.0.0.0", 0x00000000, 0},
     {"1.2.3.4", 0x04030201, 16909060},
     {"192.168.1.1", 0x0101A8C0, 3232235777},
@@ -31,7 +31,7 @@ const FormsRow kRows[] = {
 };
 
 TEST(AddressForms, EveryRowHoldsInAllFourDirections) {
-  for (const FormsRow& row : kRows) {
+  for (const FormsRow& row : kFormsRows) {
     EXPECT_EQ(DottedToNetwork(row.dotted), row.network) << row.dotted;
     EXPECT_EQ(NetworkToDotted(row.network), row.dotted);
     EXPECT_EQ(NetworkToNumeric(row.network), row.numeric) << row.dotted;

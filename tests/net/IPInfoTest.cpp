@@ -25,14 +25,14 @@ struct SelectionRow {
   const char* message;  // shown once per call, "" for none
 };
 
-const std::string k10 = "10.0.2.15", k23 = "255.255.254.0", kNone = "0.0.0.0";
+const std::string k10 = "10.0.2.15", k23 = "255.255.254.0", kNoAddress = "0.0.0.0";
 
-const SelectionRow kRows[] = {
+const SelectionRow kSelectionRows[] = {
     {"the first with an address wins", 0, {{"172.16.5.4", "255.255.255.255"}, {k10, k23}}, "255.255.255.255",
      "172.16.5.4", ""},
     {"ten, only the last addressed", 0,
-     {{kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {kNone, kNone},
-      {kNone, kNone}, {kNone, kNone}, {kNone, kNone}, {"198.18.40.9", "255.255.248.0"}},
+     {{kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress},
+      {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {"198.18.40.9", "255.255.248.0"}},
      "255.255.248.0", "198.18.40.9", ""},
     // The parser's failure value is nonzero: such an adapter is taken.
     {"unparsable address", 0, {{"not an address", "255.255.0.0"}, {k10, k23}}, "255.255.0.0", "255.255.255.255", ""},
@@ -55,7 +55,7 @@ class IPInfo : public ::testing::Test {
 };
 
 TEST_F(IPInfo, SelectsTheFirstAdapterWithAnAddressAndFetchesAfreshEachCall) {
-  for (const SelectionRow& row : kRows) {
+  for (const SelectionRow& row : kSelectionRows) {
     SCOPED_TRACE(row.name);
     AdapterListing listing{row.status, {}};
     for (const auto& [address, mask] : row.adapters) {

@@ -15,7 +15,7 @@
 namespace zn7qx::test {
 namespace {
 
-const std::string kNetRaw = "0000000000002000", kNone = "0000000000000000";
+const std::string kNetRaw = "0000000000002000", kNoCaps = "0000000000000000";
 
 std::string Output(const std::string& command, int& status) {
   std::string text;
@@ -35,8 +35,8 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndItsChildrenNothing) {
   ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);  // the ordinary user runs the copy from here
   const std::string fileCaps = "setcap cap_net_raw,cap_net_admin+ep ";
   // Lines the output must hold (the probe's "name:\tvalue" lines, tabs as blanks).
-  const std::vector<std::string> child = {"child CapInh: " + kNone, "child CapPrm: " + kNone,
-                                          "child CapEff: " + kNone, "child CapAmb: " + kNone,
+  const std::vector<std::string> child = {"child CapInh: " + kNoCaps, "child CapPrm: " + kNoCaps,
+                                          "child CapEff: " + kNoCaps, "child CapAmb: " + kNoCaps,
                                           "child NoNewPrivs: 1",   "child_status 0"};
   const struct {
     const char* program;
@@ -47,13 +47,13 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndItsChildrenNothing) {
   } rows[] = {
       {ZN7QX_PRIVILEGE_PROBE, fileCaps, true, false, 0,
        {"before CapPrm: 0000000000003000", "after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw,
-        "after CapInh: " + kNone, "after CapAmb: " + kNone, "after NoNewPrivs: 1", "raw_socket 1"}},
+        "after CapInh: " + kNoCaps, "after CapAmb: " + kNoCaps, "after NoNewPrivs: 1", "raw_socket 1"}},
       {ZN7QX_PRIVILEGE_PROBE, fileCaps, true, true, 0,
-       {"before CapPrm: 0000000000003000", "after CapPrm: " + kNone, "after CapEff: " + kNone, "ping_socket 1"}},
+       {"before CapPrm: 0000000000003000", "after CapPrm: " + kNoCaps, "after CapEff: " + kNoCaps, "ping_socket 1"}},
       {ZN7QX_PRIVILEGE_PROBE, "true", false, false, 0,
-       {"after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw, "after CapBnd: " + kNone, "child CapBnd: " + kNone,
+       {"after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw, "after CapBnd: " + kNoCaps, "child CapBnd: " + kNoCaps,
         "raw_socket 1"}},
-      {ZN7QX_PRIVILEGE_PROBE, "true", false, true, 0, {"after CapPrm: " + kNone, "after CapBnd: " + kNone}},
+      {ZN7QX_PRIVILEGE_PROBE, "true", false, true, 0, {"after CapPrm: " + kNoCaps, "after CapBnd: " + kNoCaps}},
       {ZN7QX_PRIVILEGE_PROBE, "chmod 4755", true, false, 3,
        {"refused refusing to run set-user-ID (real user 65534, effective user 0)"}},
       {ZN7QX_PRIVILEGE_PROBE, "chmod 2755", true, false, 3,

@@ -13,8 +13,7 @@ def walk(node, depth=0):
         yield from walk(node.getChildAtIndex(i), depth + 1)
 
 def read(app):
-    # The scan takes items off its list while they are read: such a reading
-    # is left unfinished, as a screen reader would start again.
+    # An item the scan takes off while it is read: start again, as a screen reader would.
     try:
         return [(n.getRoleName(), n.name) for n in walk(app)]
     except GLib.GError:
@@ -43,6 +42,5 @@ while not status.name.startswith("Completed") and time.time() - start < 10:
     if reading and status.name.startswith("Pinging"):
         readings, slowest, names = readings + 1, max(slowest, took), reading
 print(f"{readings} readings of {len(names)} accessible names during the scan; slowest {slowest * 1000:.0f} ms")
-# A reading waits for the probe under way (300 ms) and its own calls; without
-# answers between probes, each of its calls would wait for a probe (seconds).
+# A reading waits for the probe under way (300 ms), not a probe per call (seconds).
 sys.exit(0 if readings >= 3 and slowest < 1.5 else 1)

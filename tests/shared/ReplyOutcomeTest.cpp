@@ -21,14 +21,14 @@ using namespace std::string_literals;
 
 enum class Damage { None, Checksum, Request, Code, Cut };
 
-struct Row {
+struct ReplyRow {
   std::string data;
   Damage damage;
   std::string outcome;  // "unit:<text>", "host", or "" for ignored
 };
 
 const std::string k244(244, 'x');
-const Row kRows[] = {
+const ReplyRow kReplyRows[] = {
     {std::string(ProbePayload), Damage::None, "host"},
     {"Found.Unit-7\0\0\0"s, Damage::None, "unit:Unit-7"},
     {"Found.", Damage::None, "unit:"},
@@ -49,7 +49,7 @@ const Row kRows[] = {
 constexpr std::uint16_t kIdentifier = 0x4242;
 
 // What the parsers make of the row's reply to request (identifier, sequence) from peer.
-std::optional<linuxnet::EchoEvent> Received(const Row& row, std::uint16_t sequence, std::uint32_t peer) {
+std::optional<linuxnet::EchoEvent> Received(const ReplyRow& row, std::uint16_t sequence, std::uint32_t peer) {
   Bytes icmp = Icmp(row.damage == Damage::Request ? 8 : 0, row.damage == Damage::Code ? 1 : 0, kIdentifier, sequence,
                     row.data);
   if (row.damage == Damage::Checksum) icmp.back() ^= 0x20;
@@ -63,7 +63,7 @@ std::optional<linuxnet::EchoEvent> Received(const Row& row, std::uint16_t sequen
   return datagram;
 }
 
-std::string WindowOutcome(const Row& row) {
+std::string WindowOutcome(const ReplyRow& row) {
   ScriptedNetwork net;
   if (const auto event = Received(row, 1, Net("198.18.0.10"))) {
     net.Script("198.18.0.10", IP_SUCCESS, std::string(event->data.begin(), event->data.end()));
@@ -81,7 +81,7 @@ std::string WindowOutcome(const Row& row) {
   return "";
 }
 
-std::string SweepOutcome(const Row& row) {
+std::string SweepOutcome(const ReplyRow& row) {
   ScriptedTransport net;
   net.identifier = kIdentifier;
   net.scripts[Net("198.18.0.10")] = [&](ScriptedTransport& t, const SentRequest& r) {
@@ -96,7 +96,7 @@ std::string SweepOutcome(const Row& row) {
 }
 
 TEST(ReplyOutcomes, TheWindowAndTheSweepFileEveryReplyAlike) {
-  for (const Row& row : kRows) {
+  for (const ReplyRow& row : kReplyRows) {
     SCOPED_TRACE(scan::EscapeText(row.data));
     EXPECT_EQ(WindowOutcome(row), row.outcome);
     EXPECT_EQ(SweepOutcome(row), row.outcome);

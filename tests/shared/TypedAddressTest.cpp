@@ -65,12 +65,12 @@ std::string SweepOutcome(const std::string& start, const std::string& end) {
   return Dotted(range->first) + ".." + Dotted(range->last);
 }
 
-struct Row {
+struct TypedRow {
   std::string start, end;
   std::string window, sweep;  // a sweep outcome of "refused: X" needs X in the message
 };
 
-Row Same(const std::string& text, const std::string& window, const std::string& sweep) {
+TypedRow Same(const std::string& text, const std::string& window, const std::string& sweep) {
   return {text, text, window, sweep};
 }
 
@@ -79,7 +79,7 @@ const std::string kMany(1 << 20, '1');
 // The sweep reads plain decimal dotted quads only: a technician typing
 // 010.0.0.1 never means 8.0.0.1. The window keeps its boxes' parser.
 const std::string kFour = " (write four decimal numbers from 0 to 255 joined by dots, like 192.168.1.1)";
-const Row kRows[] = {
+const TypedRow kTypedRows[] = {
     Same("198.18.0.7", "198.18.0.7..198.18.0.7", "198.18.0.7..198.18.0.7"),
     Same("10.1", "10.0.0.1..10.0.0.1", "refused: \"10.1\" has 2 parts, not four" + kFour),
     Same("198.18.257", "198.18.1.1..198.18.1.1", "refused: has a part above 255, \"257\"" + kFour),
@@ -118,7 +118,7 @@ const Row kRows[] = {
 };
 
 TEST(TypedAddresses, EveryParserGivesEachTextItsOutcome) {
-  for (const Row& row : kRows) {
+  for (const TypedRow& row : kTypedRows) {
     SCOPED_TRACE("\"" + row.start.substr(0, 40) + "\" to \"" + row.end.substr(0, 40) + "\"");
     EXPECT_EQ(WindowOutcome(row.start, row.end), row.window);
     const std::string sweep = SweepOutcome(row.start, row.end);
