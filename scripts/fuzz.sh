@@ -33,6 +33,7 @@ run_target() {
   local binary="$dir/fuzz/$name" work="$dir/fuzz-work/$name"
   mkdir -p "$work/corpus" "$work/artifacts"
   : >"$work/log"
+  rm -f "$work/result"
   if [ ! -x "$binary" ]; then
     echo "FAILED: not built" >"$work/result"
     return
@@ -59,7 +60,8 @@ wait "${pids[@]}"
 summary=() failed=0
 for entry in "${targets[@]}"; do
   read -r name seeds maxlen <<<"$entry"
-  work="$dir/fuzz-work/$name" log="$dir/fuzz-work/$name/log"
+  work="$dir/fuzz-work/$name"
+  log="$work/log"
   result=$(cat "$work/result")
   if [ "$result" != ok ]; then
     failed=1

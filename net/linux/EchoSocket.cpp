@@ -211,7 +211,10 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
     } while (sent < 0 && errno == EINTR);
     if (sent >= 0) break;
     const int error = errno;
-    if (kind_ != SocketKind::Datagram || !IcmpErrno(error)) break;
+    if (kind_ != SocketKind::Datagram || !IcmpErrno(error)) {
+      blocked = false;  // this send's own failure, whatever the tries before met
+      break;
+    }
     blocked = ErrorQueued();
     errno = error;
   }
