@@ -187,38 +187,28 @@ std::int32_t EchoSocket::Send(std::uint32_t destNetworkOrder, std::uint16_t sequ
   sockaddr_in dest{};
   dest.sin_family = AF_INET;
   dest.sin_addr.s_addr = destNetworkOrder;
-  ssize_t sent = -1;
   // An ICMP error about an earlier request (or a forged one) leaves a
   // pending socket error that fails the next send with that request's errno,
-  // while the error itself waits on the error queue for ReceiveOne. Such a
-  // failure is not this send's: what is pending is cleared and the send tried
-  // again. The pending error can also be there with the queue empty (the
-  // kernel sets it just after queueing, so a read in between leaves it
-  // behind), so every such failure is tried again, not only those with
-  // something queued. Errors keep arriving under a flood, hence a few tries;
-  // if they all meet another request's error, the send is left for later
-  // ("no resources", EAGAIN) rather than reported with that error. A send
-  // that fails the same way with nothing queued failed on its own (no route).
-  bool blocked = false;
-  for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-    if (attempt > 0) {
-      int pending = 0;
-      socklen_t length = sizeof pending;
-      (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
-    }
+  // while the error itself waits on the error queue for ReceiveOne. So what
+  // is pending is cleared before every try. A try can still meet an error
+  // that arrived between the clear and the send; one that fails the same way
+  // twice straight after a clear failed on its own (no route). If every try
+  // met another error, the send is left for later ("no resources", EAGAIN)
+  // rather than reported with another request's error.
+  ssize_t sent = -1;
+  int previous = 0;
+  bool own = false;
+  for (int attempt = 0; attempt < kSendAttempts && sent < 0 && !own; ++attempt) {
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    (void)getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
     do {
       sent = sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     } while (sent < 0 && errno == EINTR);
-    if (sent >= 0) break;
-    const int error = errno;
-    if (kind_ != SocketKind::Datagram || !IcmpErrno(error)) {
-      blocked = false;  // this send's own failure, whatever the tries before met
-      break;
-    }
-    blocked = ErrorQueued();
-    errno = error;
+    own = sent < 0 && (!IcmpErrno(errno) || errno == previous);
+    previous = sent < 0 ? errno : 0;
   }
-  if (sent < 0 && blocked) {
+  if (sent < 0 && !own) {
     errno = EAGAIN;
     return IP_NO_RESOURCES;
   }
@@ -277,13 +267,6 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
   }
   if (event) event->received = r.Arrived();
   return event;
-}
-
-bool EchoSocket::ErrorQueued() const {
-  // The poll reports an error once a failed send has taken the pending one:
-  // it comes from the error queue.
-  pollfd watch{fd_, 0, 0};
-  return poll(&watch, 1, 0) > 0 && (watch.revents & POLLERR) != 0;
 }
 
 std::optional<EchoEvent> EchoSocket::ReceiveOne() {

@@ -72,7 +72,6 @@ class EchoSocket {
   void Close();
   std::optional<EchoEvent> ReadErrorQueue();
   std::optional<EchoEvent> ReadPacket(bool& empty);
-  bool ErrorQueued() const;
 
   int fd_ = -1;
   SocketKind kind_ = SocketKind::None;
