@@ -94,13 +94,16 @@ struct Received {
   // When the packet reached this host, by the kernel's receive timestamp: a
   // busy process reads late, and an answer must not count late for that.
   std::chrono::steady_clock::time_point Arrived() {
+    // The wall clock first: the moment between the two readings then makes
+    // the arrival later, never earlier than the send it answers.
+    const auto wall = std::chrono::system_clock::now();
     const auto now = std::chrono::steady_clock::now();
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
       if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS || c->cmsg_len < CMSG_LEN(sizeof(timespec)))
         continue;
       timespec stamp{};
       std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-      const auto age = std::chrono::system_clock::now().time_since_epoch() -
+      const auto age = wall.time_since_epoch() -
                        (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
       // A clock set back meanwhile gives no sense of age: then it is now.
       if (age > std::chrono::nanoseconds(0) && age < std::chrono::seconds(60))

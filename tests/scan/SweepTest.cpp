@@ -66,7 +66,7 @@ struct MatchRow {
 };
 
 TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
-  const auto reply = [](const char* data, std::chrono::milliseconds after, auto change) {
+  const auto reply = [](const char* data, std::chrono::microseconds after, auto change) {
     return [=](ScriptedTransport& t, const SentRequest& r) {
       auto e = t.Reply(r, data);
       change(e);
@@ -76,6 +76,7 @@ TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
   const auto same = [](linuxnet::EchoEvent&) {};
   const MatchRow rows[] = {
       {"in time", reply("Found.A", 299ms, same), "unit:A", 0},
+      {"stamped before the send call returned", reply("Found.A", 10us, same), "unit:A", 0},
       {"late", reply("Found.A", 301ms, same), "", 1},
       {"another program's identifier", reply("Found.A", 1ms, [](auto& e) { e.identifier ^= 0x5555; }), "", 1},
       {"a sequence nobody sent", reply("Found.A", 1ms, [](auto& e) { e.sequence += 1000; }), "", 1},
@@ -95,11 +96,13 @@ TEST(Sweep, TakesOnlyTheFirstTimelyAnswerToItsOwnRequest) {
   for (const MatchRow& row : rows) {
     ScriptedTransport net;
     net.oversleep = 7ms;  // the sweep wakes late: a reply counts by when it arrived
+    net.sendTakes = 20us;  // and a fast reply may arrive before the send call returns
     net.scripts[Net("198.18.0.1")] = row.arrive;
     const SweepResult r = RunSweep(Range("198.18.0.1", "198.18.0.2"), net, Paced());
     std::string filed;
     for (const auto& a : r.answered) {
       EXPECT_EQ(a.address, Num("198.18.0.1")) << row.name;
+      EXPECT_GT(a.roundTripMicros, 0u) << row.name;
       filed = a.outcome == Outcome::Unit ? "unit:" + a.unitText : "host";
       if (a.outcome == Outcome::Error)
         filed = "error " + std::to_string(a.icmpType) + "/" + std::to_string(a.icmpCode) +

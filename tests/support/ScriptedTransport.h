@@ -1,7 +1,7 @@
 #pragma once
 // A network in memory for the sweep: a virtual clock, and per address a
-// script of what comes back after each request. Time only moves when the
-// sweep waits, so the tests are exact and take no real time.
+// script of what comes back after each request. Time moves only when the sweep
+// waits (or sends, where a row says so), so the tests are exact and take no real time.
 
 #include <gtest/gtest.h>
 
@@ -36,6 +36,7 @@ class ScriptedTransport final : public scan::EchoTransport {
   std::vector<SentRequest> sent;
   std::uint16_t identifier = 0x4242;
   std::chrono::microseconds oversleep{0};  // each wait ends this much late, as on a busy machine
+  std::chrono::microseconds sendTakes{0};  // each send call returns this much after it started
 
   Clock::time_point Now() override { return now_; }
   std::uint16_t Identifier() const override { return identifier; }
@@ -58,6 +59,7 @@ class ScriptedTransport final : public scan::EchoTransport {
     sent.push_back(request);
     open_[sequence] = request;
     if (auto script = scripts.find(dest); script != scripts.end()) script->second(*this, request);
+    now_ += sendTakes;
     return IP_SUCCESS;
   }
 

@@ -161,6 +161,8 @@ class SweepRun {
       if (!sequence) return;
       const Target target = TakeTarget();
       const auto dest = static_cast<std::uint32_t>(NumericToNetwork(target.address));
+      // Before the send: a fast answer may arrive before the call returns.
+      const Clock::time_point sentAt = transport_.Now();
       const std::int32_t status = transport_.Send(dest, Wire(*sequence));
       if (status == IP_NO_RESOURCES && ++noBufferTries_ < kNoBufferTries) {
         // The kernel's queue is full: wait a moment and send the same again.
@@ -182,7 +184,7 @@ class SweepRun {
       Slot& slot = slots_[*sequence];
       slot.target = Target{target.address, static_cast<std::uint8_t>(target.attempt + 1)};
       slot.dest = dest;
-      slot.sent = transport_.Now();
+      slot.sent = sentAt;
       slot.busy = true;
       ++slot.generation;
       ++busy_;
@@ -217,7 +219,7 @@ class SweepRun {
       ++result_.counts.ignored;  // came after its time-out; expires below
       return;
     }
-    const auto rtt = std::chrono::duration_cast<std::chrono::microseconds>(received - slot.sent);
+    const auto rtt = std::chrono::ceil<std::chrono::microseconds>(received - slot.sent);
     const auto micros = static_cast<std::uint32_t>(std::max<std::int64_t>(rtt.count(), 0));
     if (event.kind == linuxnet::EchoEvent::Kind::Reply) {
       const std::string_view data(reinterpret_cast<const char*>(event.data.data()),
