@@ -44,25 +44,38 @@ std::string Said(const std::vector<scan::Change>& changes) {
   return said;
 }
 
-TEST(Watch, ReportsOnlyWhatChangedAmongTheUnits) {
+TEST(Watch, ReportsOnlyWhatChangedAmongTheUnitsAndHoldsEveryUnitPresent) {
   const struct {
     const char* name;
     std::vector<std::pair<std::string, std::string>> sweeps;  // units answering, what is said
+    std::string present;  // the units present after the last sweep
   } rows[] = {
       {"silent after two sweeps in a row",
-       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"10=A@a", ""}, {"", ""}, {"10", "silent 10=A@a"}, {"", ""}}},
-      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A@"}, {"10=B@a", ""}}},
+       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"10=A@a", ""}, {"", ""}, {"10", "silent 10=A@a"}, {"", ""}}, ""},
+      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A@"}, {"10=B@a", ""}}, "10=B@a"},
       {"moved: its hardware address at another",
        {{"10=A@a 11=B@b", "appeared 10=A@a, appeared 11=B@b"}, {"11=B@b 12=A@a", "moved 10>12=A@a"},
-        {"11=B@b 12=A@a", ""}, {"11=B@b 12=A@a", ""}}},
+        {"11=B@b 12=A@a", ""}, {"11=B@b 12=A@a", ""}}, "11=B@b, 12=A@a"},
+      {"moved up, another unit at its old address",
+       {{"10=A@a", "appeared 10=A@a"}, {"10=B@b 12=A@a", "appeared 10=B@b, moved 10>12=A@a"}},
+       "10=B@b, 12=A@a"},
+      {"moved down, another unit at its old address",
+       {{"12=A@a", "appeared 12=A@a"}, {"10=A@a 12=B@b", "moved 12>10=A@a, appeared 12=B@b"}},
+       "10=A@a, 12=B@b"},
+      {"two units swap their addresses",
+       {{"10=A@a 12=B@b", "appeared 10=A@a, appeared 12=B@b"}, {"10=B@b 12=A@a", "moved 12>10=B@b, moved 10>12=A@a"},
+        {"10=B@b 12=A@a", ""}}, "10=B@b, 12=A@a"},
+      {"moved to the address of one not heard",
+       {{"10=A@a 12=B@b", "appeared 10=A@a, appeared 12=B@b"}, {"12=A@a", "moved 10>12=A@a"},
+        {"12=A@a", "silent 12=B@b"}}, "12=A@a"},
       {"moved with a new text, on the first sweep it is missed",
-       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"12=C@a", "moved 10>12=C@a"}}},
+       {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"12=C@a", "moved 10>12=C@a"}}, "12=C@a"},
       {"the same hardware address at two that answer",
-       {{"10=A@a", "appeared 10=A@a"}, {"10=A@a 12=A@a", "appeared 12=A@a"}}},
+       {{"10=A@a", "appeared 10=A@a"}, {"10=A@a 12=A@a", "appeared 12=A@a"}}, "10=A@a, 12=A@a"},
       {"without hardware addresses no move",
-       {{"10=A@", "appeared 10=A@"}, {"12=A@", "appeared 12=A@"}, {"12=A@", "silent 10=A@"}}},
+       {{"10=A@", "appeared 10=A@"}, {"12=A@", "appeared 12=A@"}, {"12=A@", "silent 10=A@"}}, "12=A@"},
       {"another unit at the address",
-       {{"10=A@a", "appeared 10=A@a"}, {"10=A@b", "changed 10=A@b was A@a"}, {"10=A@", ""}, {"10=A@b", ""}}},
+       {{"10=A@a", "appeared 10=A@a"}, {"10=A@b", "changed 10=A@b was A@a"}, {"10=A@", ""}, {"10=A@b", ""}}, "10=A@b"},
   };
   for (const auto& row : rows) {
     scan::WatchState state;
@@ -71,6 +84,10 @@ TEST(Watch, ReportsOnlyWhatChangedAmongTheUnits) {
       ++sweep;
       EXPECT_EQ(Said(state.Update(Sweep(units))), said) << row.name << ", sweep " << sweep;
     }
+    std::string present = Said(state.Present());
+    for (std::string::size_type at; (at = present.find("present ")) != std::string::npos;) present.erase(at, 8);
+    EXPECT_EQ(present, row.present) << row.name;
+    EXPECT_EQ(state.Count(), state.Present().size()) << row.name;
   }
 }
 

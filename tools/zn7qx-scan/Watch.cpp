@@ -1,66 +1,88 @@
 #include "tools/zn7qx-scan/Watch.h"
 
+#include <algorithm>
+#include <map>
 
 namespace zn7qx::scan {
 
 std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answered) {
-  std::map<NumericAddress, const AddressResult*> now;
+  std::vector<const AddressResult*> answers;
   for (const AddressResult& r : answered)
-    if (r.outcome == Outcome::Unit) now.emplace(r.address, &r);
-  // Whether the unit at this address answered this sweep with this hardware address.
-  const auto stillThere = [&](NumericAddress address, const std::string& mac) {
-    const auto it = now.find(address);
-    return it != now.end() && (it->second->mac.empty() || it->second->mac == mac);
-  };
+    if (r.outcome == Outcome::Unit) answers.push_back(&r);
+  std::stable_sort(answers.begin(), answers.end(),
+                   [](const AddressResult* a, const AddressResult* b) { return a->address < b->address; });
 
-  // Present units by hardware address, for those that moved.
-  std::multimap<std::string, NumericAddress> byMac;
-  for (const auto& [address, u] : units_)
-    if (!u.mac.empty() && !stillThere(address, u.mac)) byMac.emplace(u.mac, address);
+  std::multimap<NumericAddress, std::size_t> byAddress;
+  std::multimap<std::string, std::size_t> byMac;
+  for (std::size_t k = 0; k < units_.size(); ++k) {
+    byAddress.emplace(units_[k].address, k);
+    if (!units_[k].mac.empty()) byMac.emplace(units_[k].mac, k);
+  }
+  // Which known unit each answer is, once matched; each is matched once.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> known(answers.size(), kNone);
+  std::vector<bool> taken(units_.size(), false);
+  const auto match = [&](auto range, std::size_t i, auto fits) {
+    for (auto it = range.first; it != range.second && known[i] == kNone; ++it)
+      if (!taken[it->second] && fits(units_[it->second])) {
+        known[i] = it->second;
+        taken[it->second] = true;
+      }
+  };
+  // All of one step before the next, so that the result does not depend on
+  // address order. First the same unit at its own address: the same hardware
+  // address, else one side without any.
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const std::string& mac = answers[i]->mac;
+    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return !mac.empty() && u.mac == mac; });
+    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return mac.empty() || u.mac.empty(); });
+  }
+  // Then a known hardware address at another address: that unit moved.
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
+  // Then another unit at the address of one that has not been seen.
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    match(byAddress.equal_range(answers[i]->address), i, [](const Unit&) { return true; });
 
   std::vector<Change> changes;
-  for (const auto& [address, r] : now) {
-    auto known = units_.find(address);
-    if (known != units_.end() && (known->second.mac.empty() || r->mac.empty() || known->second.mac == r->mac)) {
-      Unit& u = known->second;
-      if (u.text != r->unitText) changes.push_back({Event::Changed, address, 0, r->unitText, r->mac, u.text, ""});
-      u.text = r->unitText;
-      if (!r->mac.empty()) u.mac = r->mac;
-      u.misses = 0;
+  std::vector<Unit> next;
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const AddressResult& r = *answers[i];
+    if (known[i] == kNone) {
+      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", ""});
+      next.push_back({r.address, r.unitText, r.mac, 0});
       continue;
     }
-    if (known != units_.end()) {
-      // Another unit at the address: one that has the same hardware address
-      // would have answered with it.
-      changes.push_back({Event::Changed, address, 0, r->unitText, r->mac, known->second.text, known->second.mac});
-      known->second = {r->unitText, r->mac, 0};
-      continue;
+    const Unit& u = units_[known[i]];
+    if (u.address != r.address) {
+      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, ""});
+    } else if (!u.mac.empty() && !r.mac.empty() && u.mac != r.mac) {
+      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, u.mac});  // another unit
+    } else if (u.text != r.unitText) {
+      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, ""});
     }
-    const auto left = r->mac.empty() ? byMac.end() : byMac.find(r->mac);
-    if (left != byMac.end()) {
-      const auto gone = units_.find(left->second);
-      changes.push_back({Event::Moved, address, gone->first, r->unitText, r->mac, gone->second.text, ""});
-      units_.erase(gone);
-      byMac.erase(left);
-    } else {
-      changes.push_back({Event::Appeared, address, 0, r->unitText, r->mac, "", ""});
-    }
-    units_[address] = {r->unitText, r->mac, 0};
+    next.push_back({r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
   }
-  for (auto it = units_.begin(); it != units_.end();) {
-    if (!now.count(it->first) && ++it->second.misses >= 2) {
-      changes.push_back({Event::Silent, it->first, 0, it->second.text, it->second.mac, "", ""});
-      it = units_.erase(it);
+  std::vector<Change> gone;
+  for (std::size_t k = 0; k < units_.size(); ++k) {
+    if (taken[k]) continue;
+    Unit u = units_[k];
+    if (++u.misses >= 2) {
+      gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", ""});
     } else {
-      ++it;
+      next.push_back(std::move(u));
     }
   }
+  std::stable_sort(gone.begin(), gone.end(), [](const Change& a, const Change& b) { return a.address < b.address; });
+  changes.insert(changes.end(), gone.begin(), gone.end());
+  std::stable_sort(next.begin(), next.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
+  units_ = std::move(next);
   return changes;
 }
 
 std::vector<Change> WatchState::Present() const {
   std::vector<Change> present;
-  for (const auto& [address, u] : units_) present.push_back({Event::Present, address, 0, u.text, u.mac, "", ""});
+  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", ""});
   return present;
 }
 

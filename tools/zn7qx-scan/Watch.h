@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -27,12 +26,12 @@ struct Change {
 
 // The units present, and what each sweep changes among them. A unit that
 // does not answer is taken for gone after two sweeps in a row, so that one
-// lost reply is no alarm; one that answers at a new address with the
-// hardware address of a unit that did not answer at its own has moved.
+// lost reply is no alarm. A hardware address, where both sides have one,
+// says which unit is which: one that answers at a new address with a known
+// unit's hardware address has moved, whatever now answers at its old one.
 class WatchState {
  public:
-  // Units of one sweep (in address order); the changes, in address order
-  // (those gone last).
+  // Units of one sweep; the changes, in address order (those gone last).
   std::vector<Change> Update(const std::vector<AddressResult>& answered);
   // Every unit present, as Present changes in address order.
   std::vector<Change> Present() const;
@@ -40,11 +39,14 @@ class WatchState {
 
  private:
   struct Unit {
+    NumericAddress address = 0;
     std::string text;
     std::string mac;
     int misses = 0;  // sweeps in a row without its answer
   };
-  std::map<NumericAddress, Unit> units_;
+  // In address order. One that missed a sweep keeps its address, which
+  // another unit may have taken meanwhile.
+  std::vector<Unit> units_;
 };
 
 struct WatchOptions {
