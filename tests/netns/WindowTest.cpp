@@ -50,7 +50,7 @@ TEST_F(WindowOnTheSite, ListsUnitsInProbeOrderAndShowsTheLastError) {
   Scan("198.18.0.9", "198.18.0.14");
   ASSERT_TRUE(Completed(6 * 500));
   const std::vector<std::string> units{"198.18.0.10: Unit-7 (hall A)", "198.18.0.11: Unit-7", "198.18.0.13: ",
-                                       "198.18.0.14: \x1b[31mRed\r\n\x07\xff\\"};
+                                       "198.18.0.14: \x1b[31mRed\r\n\x07\xff\\\x9b\x85\x7f"};
   ASSERT_EQ(window->Units().Count(), 4);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(window->Units().Item(i), units[static_cast<std::size_t>(i)]);
   EXPECT_EQ(Shown(window->lstIpOther), std::vector<std::string>{"198.18.0.12"});

@@ -81,11 +81,43 @@ TEST(ScanOutput, JsonIsValidAndKeepsEveryByteOfAnyText) {
   EXPECT_DOUBLE_EQ(doc["summary"]["elapsed_ms"].get<double>(), 351.0);
   EXPECT_EQ(nlohmann::json::parse(Write(Format::Json, false))["results"].size(), 2u);
 
+}
+
+// A unit's text in a JSON document and in JSON Lines: every control as a \u
+// escape, never raw, so that nothing acts on a terminal or splits a line;
+// letters stay letters.
+TEST(ScanOutput, JsonWritesEveryControlAsAnEscapeAndKeepsTheLetters) {
+  const struct {
+    const char* name;
+    std::string bytes, json;
+  } rows[] = {
+      {"C0", "\x01\x1b[2J\n\t", R"(\u0001\u001b[2J\u000a\u0009)"},
+      {"DEL", "a\x7f", R"(a\u007f)"},
+      {"C1: CSI and NEL", "\x9b" "2J\x85", R"(\u009b2J\u0085)"},
+      {"C1: an OSC string", "\x9d" "0;x\x9c", R"(\u009d0;x\u009c)"},
+      {"quote and backslash", "\"\\", R"(\"\\)"},
+      {"Latin-1 letters", "\xe9\xff", "\u00e9\u00ff"},
+  };
+  for (const auto& row : rows) {
+    scan::SweepResult r;
+    r.answered = {{Num("198.18.0.1"), Outcome::Unit, 0, row.bytes, 1}};
+    EXPECT_NE(Write(Format::Json, false, r).find("\"text\": \"" + row.json + "\""), std::string::npos) << row.name;
+    std::ostringstream line;
+    scan::WriteChange(line, {scan::Event::Appeared, Num("198.18.0.1"), 0, row.bytes, "", "", ""}, Format::Json, "", 1);
+    EXPECT_NE(line.str().find("\"text\":\"" + row.json + "\""), std::string::npos) << row.name;
+  }
+  EXPECT_EQ(scan::EscapeJsonControls("[\"\xe2\x80\xa8\xe2\x80\xa9\"]"), R"(["\u2028\u2029"])");
+
   std::string every;
   for (int b = 0; b < 256; ++b) every += static_cast<char>(b);
   scan::SweepResult r;
   r.answered = {{Num("198.18.0.1"), Outcome::Unit, 0, every, 1}};
-  EXPECT_EQ(nlohmann::json::parse(Write(Format::Json, false, r))["results"][0]["text"], scan::Latin1ToUtf8(every));
+  const std::string out = Write(Format::Json, false, r);
+  EXPECT_EQ(nlohmann::json::parse(out)["results"][0]["text"].get<std::string>().size(), 128u + 2 * 128u);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto b = static_cast<unsigned char>(out[i]), c = static_cast<unsigned char>(i + 1 < out.size() ? out[i + 1] : 0);
+    EXPECT_FALSE((b < 0x20 && b != '\n') || b == 0x7f || (b == 0xc2 && c >= 0x80 && c <= 0x9f)) << "raw at " << i;
+  }
 }
 
 TEST(ScanOutput, TheSummaryUsesTheWindowsWords) {
@@ -107,7 +139,7 @@ TEST(ScanOutput, AWatchWritesEachChangeOnALineOfItsOwn) {
   } rows[] = {
       {{Event::Appeared, Num("198.18.0.80"), 0, "New\n", "02:5a:c6:12:00:50", "", ""},
        "appeared 02:5a:c6:12:00:50 198.18.0.80: New\\x0a",
-       R"("event":"appeared","address":"198.18.0.80","text":"New\n","mac":"02:5a:c6:12:00:50")"},
+       R"("event":"appeared","address":"198.18.0.80","text":"New\u000a","mac":"02:5a:c6:12:00:50")"},
       {{Event::Silent, Num("198.18.0.81"), 0, "Gone", "", "", ""},
        "silent   -                 198.18.0.81: Gone", R"("event":"silent","address":"198.18.0.81","text":"Gone","mac":null)"},
       {{Event::Changed, Num("198.18.0.82"), 0, "B", "02:00:5e:10:00:02", "A", ""},

@@ -15,4 +15,11 @@ std::string EscapeText(std::string_view bytes);
 // that any reply data makes valid JSON text without losing a byte.
 std::string Latin1ToUtf8(std::string_view bytes);
 
+// JSON text (UTF-8) with every control character inside its strings written
+// as a \u escape: C0 (\n too), DEL, C1 and the Unicode line and paragraph
+// separators, so that the text neither acts on a terminal nor splits a line
+// for readers that split on Unicode line breaks. Outside strings it is left
+// as it is.
+std::string EscapeJsonControls(std::string_view json);
+
 }  // namespace zn7qx::scan

@@ -143,7 +143,7 @@ void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<A
                     {"hosts", c.hosts},         {"errors", c.errors}, {"silent", c.silent},
                     {"ignored", c.ignored},     {"elapsed_ms", c.elapsed.count() / 1000.0},
                     {"interrupted", c.interrupted}};
-  out << doc.dump(2) << '\n';
+  out << EscapeJsonControls(doc.dump(2)) << '\n';
 }
 
 }  // namespace
@@ -229,7 +229,7 @@ void WriteChange(std::ostream& out, const Change& c, Format format, const std::s
       if (c.oldText != c.text) line["old_text"] = Latin1ToUtf8(c.oldText);
       if (!c.oldMac.empty()) line["old_mac"] = c.oldMac;
     }
-    out << line.dump() << '\n';
+    out << EscapeJsonControls(line.dump()) << '\n';
     return;
   }
   std::string name = EventName(c.event);
