@@ -21,7 +21,7 @@ expect_lines() { diff -u - "$out" >&2 || fail "standard output differs"; }
 site() {
   { printf '198.18.0.%s host\n' 1 12 {20..29} 31 47 {100..149} {151..199}
     printf '%s\n' "198.18.0.10: Unit-7 (hall A)" "198.18.0.11: Unit-7" "198.18.0.13: " \
-      '198.18.0.14: \x1b[31mRed\x0d\x0a\x07\xff\\' "198.18.0.15: $(printf 'L%.0s' {1..244})" \
+      '198.18.0.14: \x1b[31mRed\x0d\x0a\x07\xff\\\x9b\x85\x7f' "198.18.0.15: $(printf 'L%.0s' {1..244})" \
       "198.18.0.32 error: Destination Host Unreachable" "198.18.0.33 error: Destination Net Unreachable" \
       "198.18.0.34 error: Destination Port Unreachable" "198.18.0.35 error: Packet Too Big" \
       "198.18.0.36 error: TimeToLive Expired Transit" "198.18.0.38 error: Parameter Problem" \
@@ -31,6 +31,21 @@ site() {
     printf "%-17s %s\n", ($2 == "error:" || n == 1) ? "-" : sprintf("02:5a:c6:12:00:%02x", n), $0 }'
 }
 received() { awk -v link="$ZN7QX_PROBE_IF:" '$1 == link { print $3 }' /proc/self/net/dev; }
+# No control character (but line ends), nor a Unicode line break, in the file.
+no_raw_controls() {
+  python3 -c 'import sys; t = sys.stdin.buffer.read().decode()
+sys.exit(any((ord(c) < 32 and c != "\n") or 127 <= ord(c) <= 159 or c in "\u2028\u2029" for c in t))' <"$1" ||
+    fail "raw control characters: $(cat -v "$1")"
+}
+# Echo requests this namespace has sent.
+requests() { awk '$1 == "IcmpMsg:" { if (n++) for (i = 2; i <= NF; i++) if (k[i] == "OutType8") print $i; else; else for (i = 2; i <= NF; i++) k[i] = $i }' /proc/self/net/snmp; }
+# Polls COMMAND until it holds, for at most 10 s.
+wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.05; done; fail "timed out waiting for: $1"; }
+# Sends SIGNAL to PID, waits for it and sets status; fails if it took more than a second to end.
+stop_within_a_second() {
+  local began=$(date +%s%N); kill -s "$1" "$2"; wait "$2"; status=$?
+  [ $(( ($(date +%s%N) - began) / 1000000 )) -lt 1000 ] || fail "SIG$1 took $(( ($(date +%s%N) - began) / 1000000 )) ms to end it"
+}
 
 case "$case_name" in
   all)
@@ -53,7 +68,7 @@ case "$case_name" in
     expect_status 0
     [ ! -s "$err" ] || fail "--quiet still wrote to standard error"
     printf '%s\n' "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,mac" "198.18.0.12,host,,0,,,,RTT,02:5a:c6:12:00:0c" \
-      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\,0,,,,RTT,02:5a:c6:12:00:0e' \
+      '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\\x9b\x85\x7f,0,,,,RTT,02:5a:c6:12:00:0e' \
       "198.18.0.32,error,,11003,3,1,Destination Host Unreachable,RTT," "198.18.0.255,error,,11018,,,Permission denied,RTT," |
       diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3},/,RTT,/' "$out") >&2 || fail "CSV differs"
     # Hardware addresses as the simulator gives them; none for our own
@@ -63,8 +78,9 @@ case "$case_name" in
       "-                 198.18.0.32 error: Destination Host Unreachable" "-                 198.19.0.1: Unit-1" | expect_lines
     run 198.18.0.10-198.18.0.14 --json
     expect_status 0
+    no_raw_controls "$out"
     python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["ranges"] == ["198.18.0.10-198.18.0.14"] and d["summary"]["units"] == 4
-assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\"]
+assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\\x9b\x85\x7f"]
 assert [r["mac"] for r in d["results"]] == ["02:5a:c6:12:00:%02x" % n for n in (10, 11, 13, 14)]' <"$out" ||
       fail "JSON: $(cat "$out")"
     ;;
@@ -119,15 +135,63 @@ ROWS
     [ "$(awk 'length > 80' "$out" | wc -l)" = 0 ] || fail "--help has lines over 80 columns"
     ;;
   signals)
-    # A slow sweep stopped early: what was found so far is still written.
+    # A slow sweep stopped early: what was found so far is still written, and
+    # the program dies by the signal, as the shell's 128 + its number shows.
     for signal in TERM:143 INT:130; do
-      "$scan" 198.18.0.10-198.18.0.199 --rate 2 --burst 1 >"$out" 2>"$err" & pid=$!
-      sleep 0.8
-      kill -s "${signal%:*}" "$pid"
-      wait "$pid"; status=$?
+      before=$(requests)
+      "$scan" 198.18.0.10-198.18.0.199 --rate 20 --burst 1 >"$out" 2>"$err" & pid=$!
+      wait_for '[ $(( $(requests) - before )) -ge 3 ]'
+      stop_within_a_second "${signal%:*}" "$pid"
       expect_status "${signal#*:}"
       [ "$(head -n1 "$out")" = "198.18.0.10: Unit-7 (hall A)" ] || fail "after SIG${signal%:*}: $(cat "$out")"
       expect_in "$err" "Scan canceled. Found $(wc -l <"$out") ZN7QX unit(s)."
+    done
+    ;;
+  signal-at-any-moment)
+    # An hour between sweeps, and a signal at moments spread over the first
+    # sweep and the wait after it: each ends the watch at once.
+    for moment in 0 0.003 0.01 0.03 0.1 0.3 sweep-done; do
+      "$scan" 198.18.0.10-198.18.0.30 --watch 3600 --rate 100 --burst 1 --json >"$out" 2>"$err" & pid=$!
+      if [ "$moment" = sweep-done ]; then wait_for 'grep -q Unit-7 "$out"'; else sleep "$moment"; fi
+      stop_within_a_second INT "$pid"
+      expect_status 130
+    done
+    expect_in "$out" '"event":"present","address":"198.18.0.10"'
+    ;;
+  script-stops)
+    # Ctrl-C reaches the whole foreground group: a script that ran the watch
+    # stops with it, as it would with any command that the signal ended.
+    set -m  # a process group of its own, as a terminal's foreground job has
+    bash -c '"$0" 198.18.0.10 --watch 1 >"$1"; echo after >>"$1"' "$scan" "$out" & pid=$!
+    set +m
+    wait_for 'grep -q appeared "$out"'
+    kill -s INT -- "-$pid"; wait "$pid"; status=$?
+    expect_status 130
+    grep -q after "$out" && fail "the script went on after its command was interrupted"
+    expect_in "$out" present
+    ;;
+  slow-reader)
+    # A signal while a slow reader holds the pipe: not one line of the
+    # results is lost, and then the program dies by the signal.
+    "$scan" 198.19.0.0/19 --all >"$out.all" 2>/dev/null
+    [ "$(wc -c <"$out.all")" -gt 200000 ] || fail "too little output to fill the pipe"
+    mkfifo "$out.pipe"
+    "$scan" 198.19.0.0/19 --all >"$out.pipe" 2>"$err" & pid=$!
+    # The signal comes once the writer waits on the full pipe.
+    { IFS= read -r first; wait_for '[ "$(cut -d" " -f3 "/proc/$pid/stat")" = S ]'; kill -TERM "$pid"
+      printf '%s\n' "$first"; cat; } <"$out.pipe" >"$out"
+    wait "$pid"; status=$?
+    expect_status 143
+    diff -q "$out.all" "$out" >/dev/null || fail "lost lines: $(wc -l <"$out") of $(wc -l <"$out.all")"
+    ;;
+  write-error)
+    # Standard output on a full disk: said, with a status of its own, and a
+    # watch ends by itself.
+    for args in "198.18.0.10" "198.18.0.10 --watch 1" "--version"; do
+      # shellcheck disable=SC2086
+      timeout 10 "$scan" $args >/dev/full 2>"$err"; status=$?
+      expect_status 4
+      expect_in "$err" "zn7qx-scan: write error on standard output: No space left on device"
     done
     ;;
   terminal)
@@ -144,11 +208,14 @@ ROWS
   watch)
     # changes.json changes the site 1.5 s after the first request, which is
     # the first sweep's: between the second sweep and the third.
-    "$scan" 198.18.0.80-198.18.0.84 --watch 1 --json >"$out" 2>"$err" & pid=$!
+    "$scan" 198.18.0.80-198.18.0.84 198.18.0.14 --watch 1 --json >"$out" 2>"$err" & pid=$!
     sleep 4.5; kill -INT "$pid"; wait "$pid"; status=$?
     expect_status 130
+    no_raw_controls "$out"
     python3 -c 'import json,sys
 for d in map(json.loads, sys.stdin):
+    if d["address"] == "198.18.0.14":
+        assert d["text"] == "\x1b[31mRed\r\n\x07\xff\\\x9b\x85\x7f", d; continue
     s = "" if d["event"] == "present" else str(d["sweep"]) + " "
     print(s + d["event"], d.get("from", "") + ">" + d["address"], d["text"], d["mac"], d.get("old_text", ""))' <"$out" |
       diff -u - <(printf '%s\n' "1 appeared >198.18.0.81 Leaver 02:5a:c6:12:00:51 " \
@@ -157,7 +224,7 @@ for d in map(json.loads, sys.stdin):
         "3 moved 198.18.0.83>198.18.0.84 Mover 02:00:5e:10:00:01 " "4 silent >198.18.0.81 Leaver 02:5a:c6:12:00:51 " \
         "present >198.18.0.80 Newcomer 02:5a:c6:12:00:50 " "present >198.18.0.82 New text 02:5a:c6:12:00:52 " \
         "present >198.18.0.84 Mover 02:00:5e:10:00:01 ") >&2 || fail "the watch's changes differ"
-    expect_in "$err" "3 ZN7QX unit(s) present."
+    expect_in "$err" "4 ZN7QX unit(s) present."
     # Sweeps longer than the interval: said once, and followed at once.
     "$scan" 198.18.0.0/24 --watch 1 --rate 200 --burst 1 >"$out" 2>"$err" & pid=$!
     sleep 3.6; kill -TERM "$pid"; wait "$pid"; status=$?

@@ -124,6 +124,7 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     watch.tooSlow = [&](std::chrono::microseconds) { ++slow; };
     watch.afterSweep = [&](std::int64_t, const std::vector<scan::Change>& changes, const scan::WatchState&) {
       said += Said(changes) + ";";
+      return true;
     };
     std::int64_t done = 0;
     RunWatch({{Num("198.18.0.1"), Num("198.18.0.12")}}, net, sweep, watch, &done);

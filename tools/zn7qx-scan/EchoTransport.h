@@ -28,7 +28,8 @@ class EchoTransport {
   virtual std::optional<linuxnet::EchoEvent> Receive() = 0;
   // Whether a packet waits right now.
   virtual bool Readable() = 0;
-  // Returns when a packet waits, the time is reached, or a signal came.
+  // Returns when a packet waits, the time is reached, or a signal came;
+  // looks once when the time is already past.
   virtual void Wait(Clock::time_point until) = 0;
 };
 

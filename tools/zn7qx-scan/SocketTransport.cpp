@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <span>
 
@@ -15,7 +16,8 @@ const std::span<const unsigned char> kPayload(reinterpret_cast<const unsigned ch
                                                ProbePayload.size());
 }  // namespace
 
-SocketTransport::SocketTransport(linuxnet::EchoSocket socket) : socket_(std::move(socket)) {}
+SocketTransport::SocketTransport(linuxnet::EchoSocket socket, const sigset_t* waitMask)
+    : socket_(std::move(socket)), waitMask_(waitMask) {}
 
 std::int32_t SocketTransport::Send(std::uint32_t destNetworkOrder, std::uint16_t sequence) {
   // The socket itself tries again, or defers, when an earlier request's
@@ -32,12 +34,14 @@ bool SocketTransport::Readable() {
 }
 
 void SocketTransport::Wait(Clock::time_point until) {
-  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now());
-  if (left.count() <= 0) return;
+  // A time already past still looks: a signal waiting to be let through ends
+  // the sweep even while it has no time to wait.
+  const auto left = std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()),
+                             std::chrono::nanoseconds(0));
   timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
                    static_cast<long>(left.count() % 1'000'000'000)};
   pollfd watch{socket_.fd(), POLLIN, 0};
-  (void)ppoll(&watch, 1, &timeout, nullptr);  // EINTR: the caller looks at its stop flag
+  (void)ppoll(&watch, 1, &timeout, waitMask_);  // EINTR: the caller looks at its stop flag
 }
 
 void EnlargeSocketBuffers(int fd) {

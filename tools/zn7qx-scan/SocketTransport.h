@@ -1,6 +1,8 @@
 #pragma once
 // The sweep's transport over one real echo socket with the discovery payload.
 
+#include <signal.h>
+
 #include "net/linux/EchoSocket.h"
 #include "tools/zn7qx-scan/EchoTransport.h"
 
@@ -8,7 +10,9 @@ namespace zn7qx::scan {
 
 class SocketTransport final : public EchoTransport {
  public:
-  explicit SocketTransport(linuxnet::EchoSocket socket);
+  // waitMask, when given, is the signal mask inside Wait: signals blocked
+  // outside it and let through there end the wait however close they come.
+  explicit SocketTransport(linuxnet::EchoSocket socket, const sigset_t* waitMask = nullptr);
 
   Clock::time_point Now() override { return Clock::now(); }
   std::uint16_t Identifier() const override { return socket_.identifier(); }
@@ -20,6 +24,7 @@ class SocketTransport final : public EchoTransport {
 
  private:
   linuxnet::EchoSocket socket_;
+  const sigset_t* waitMask_;
   int lastSendErrno_ = 0;
 };
 

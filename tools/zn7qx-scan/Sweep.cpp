@@ -92,7 +92,7 @@ class SweepRun {
       if (!inFlight_.empty()) until = std::min(until, inFlight_.front().deadline);
       if (options_.hardware && lookedUp_ < result_.answered.size()) until = std::min(until, lastProgress_ + kProgressEvery);
       if (until == Clock::time_point::max()) break;  // nothing can happen any more
-      if (until > now) transport_.Wait(until);
+      transport_.Wait(until);
     }
     LookUpHardware();
     Finish(transport_.Now(), true);

@@ -55,13 +55,14 @@ struct WatchOptions {
   std::chrono::microseconds interval{std::chrono::seconds(5)};
   std::int64_t sweeps = 0;  // stop after so many; 0 = until stopped
   // After each whole sweep: its number (from 1), its changes, the state.
-  std::function<void(std::int64_t, const std::vector<Change>&, const WatchState&)> afterSweep;
+  // False ends the watch (its output cannot be written, say).
+  std::function<bool(std::int64_t, const std::vector<Change>&, const WatchState&)> afterSweep;
   // Once, the first time a sweep takes longer than the interval.
   std::function<void(std::chrono::microseconds took)> tooSlow;
 };
 
-// Sweeps until options.sweeps or the sweep's stop flag; a sweep cut short
-// by the stop is not counted. Returns the state after the last whole sweep.
+// Sweeps until options.sweeps, the sweep's stop flag or afterSweep says so;
+// a sweep cut short by the stop is not counted. Returns the state after the last whole sweep.
 WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& transport, SweepOptions sweep,
                     const WatchOptions& options, std::int64_t* sweepsDone = nullptr);
 

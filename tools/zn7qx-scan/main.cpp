@@ -4,9 +4,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
-#include <csignal>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <optional>
@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "net/ICMPPing.h"
@@ -24,6 +25,7 @@
 #include "tools/zn7qx-scan/ScanOutput.h"
 #include "tools/zn7qx-scan/ScanRange.h"
 #include "tools/zn7qx-scan/SocketTransport.h"
+#include "tools/zn7qx-scan/StopSignals.h"
 #include "tools/zn7qx-scan/Sweep.h"
 #include "tools/zn7qx-scan/Watch.h"
 
@@ -36,6 +38,7 @@ constexpr int kExitUnits = 0;
 constexpr int kExitNoUnits = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotPermitted = 3;
+constexpr int kExitWriteFailed = 4;
 
 constexpr double kRateCeiling = 100000;
 constexpr std::int64_t kBurstCeiling = 4096;
@@ -45,15 +48,6 @@ constexpr std::int64_t kDefaultMaxAddresses = 65536;
 constexpr std::int64_t kMaxAddressesCeiling = 16777216;
 constexpr double kDefaultWatchSeconds = 5;
 constexpr double kWatchCeiling = 86400;
-
-std::atomic<bool> g_stop{false};
-// The signal that ended the sweep; the exit status is 128 plus it, as a
-// shell reports a program killed by it.
-std::atomic<int> g_signal{0};
-extern "C" void OnSignal(int signal) {
-  g_signal.store(signal);
-  g_stop.store(true);
-}
 
 // Where a description wraps, the options' text continues in this column.
 constexpr std::size_t kOptionColumn = 25;
@@ -145,9 +139,11 @@ std::string Footer() {
          "  2    bad usage: unknown option, bad value, bad range, too many addresses,\n"
          "       or no local subnet to default to\n"
          "  3    ICMP echo is not permitted to this process\n"
-         "  130  interrupted by SIGINT (Ctrl-C); the results so far are still printed\n"
-         "  143  ended by SIGTERM; the results so far are still printed\n"
-         "  A watch ends only so, with 130 or 143.\n"
+         "  4    the results could not all be written (a full disk, say)\n"
+         "  130  interrupted by SIGINT (Ctrl-C): the results so far are still written,\n"
+         "       then it dies by the signal, so that a script that ran it stops too\n"
+         "  143  ended by SIGTERM, the same way\n"
+         "  A watch ends only so, or with 4.\n"
          "\n"
          "Privileges:\n"
          "  No root is needed where the kernel allows ICMP datagram (\"ping\") sockets\n"
@@ -245,6 +241,18 @@ int Fail(int status, const std::string& message) {
   return status;
 }
 
+// Whether everything written to standard output since errno was cleared got
+// out; says why not, once.
+bool WrittenOut() {
+  std::cout.flush();
+  if (std::cout) return true;
+  static bool said = false;
+  if (!std::exchange(said, true))
+    std::cerr << "zn7qx-scan: write error on standard output: " << (errno != 0 ? std::strerror(errno) : "write error")
+              << '\n';
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,11 +316,13 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << app.help() << std::flush;
-    return std::cout ? 0 : kExitUsage;
+    errno = 0;
+    std::cout << app.help();
+    return WrittenOut() ? 0 : kExitWriteFailed;
   } catch (const CLI::CallForVersion& e) {
-    std::cout << e.what() << '\n' << std::flush;
-    return std::cout ? 0 : kExitUsage;
+    errno = 0;
+    std::cout << e.what() << '\n';
+    return WrittenOut() ? 0 : kExitWriteFailed;
   } catch (const CLI::ParseError& e) {
     std::string what = e.what();
     // CLI11 says "--rate: 1 required N missing".
@@ -367,11 +377,7 @@ int main(int argc, char** argv) {
   // The socket is open: nothing further needs any privilege.
   linuxnet::EnforceLeastPrivilege("zn7qx-scan", kExitNotPermitted);
 
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const StopSignals signals;
 
   const bool showProgress = !quiet && TerminalDrawsProgress();
   // Standard error's own line: what is said there first clears it.
@@ -383,7 +389,7 @@ int main(int argc, char** argv) {
   options.burst = *burst;
   options.timeout = std::chrono::milliseconds(*timeoutMs);
   options.retries = static_cast<int>(*retries);
-  options.stop = &g_stop;
+  options.stop = &signals.stop();
   if (showProgress) {
     options.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
   }
@@ -412,7 +418,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < answered.size(); ++i) answered[i]->mac = (*found)[i];
   };
 
-  SocketTransport transport(std::move(socket));
+  SocketTransport transport(std::move(socket), &signals.waitMask());
   const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
   if (watching) {
     options.progress = nullptr;
@@ -422,10 +428,12 @@ int main(int argc, char** argv) {
       if (!changes.empty()) {
         if (showProgress) std::cerr << "\r\033[K" << std::flush;
         const std::string time = IsoTime(std::time(nullptr));
+        errno = 0;
         for (const Change& c : changes) WriteChange(std::cout, c, format, time, sweep);
-        std::cout << std::flush;
+        if (!WrittenOut()) return false;
       }
       if (showProgress) std::cerr << "\r\033[K" << WatchStatusLine(sweep, state.Count()) << std::flush;
+      return true;
     };
     watch.tooSlow = [&](std::chrono::microseconds took) {
       char text[200];
@@ -437,12 +445,17 @@ int main(int argc, char** argv) {
     std::int64_t sweeps = 0;
     const WatchState state = RunWatch(merged, transport, options, watch, &sweeps);
     if (showProgress) std::cerr << "\r\033[K" << std::flush;
-    const std::string time = IsoTime(std::time(nullptr));
-    for (const Change& c : state.Present()) WriteChange(std::cout, c, format, time, sweeps);
-    std::cout << std::flush;
+    // The units present, unless the output already failed.
+    if (WrittenOut()) {
+      const std::string time = IsoTime(std::time(nullptr));
+      errno = 0;
+      for (const Change& c : state.Present()) WriteChange(std::cout, c, format, time, sweeps);
+      (void)WrittenOut();
+    }
     if (!quiet)
       std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
-    return 128 + g_signal.load();
+    signals.DieIfReceived();
+    return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
   }
   const SweepResult result = RunSweep(merged, transport, options);
   if (showProgress) std::cerr << "\r\033[K" << std::flush;
@@ -451,9 +464,12 @@ int main(int argc, char** argv) {
   output.all = all;
   output.mac = mac;
   output.format = format;
+  errno = 0;
   WriteResults(std::cout, result, merged, output);
+  const bool wroteAll = WrittenOut();
   if (!quiet) std::cerr << SummaryLine(result.counts) << '\n';
 
-  if (result.counts.interrupted) return 128 + g_signal.load();
+  signals.DieIfReceived();
+  if (!wroteAll) return kExitWriteFailed;
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
 }
