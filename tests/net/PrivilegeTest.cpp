@@ -38,12 +38,23 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndItsChildrenNothing) {
   const std::vector<std::string> child = {"child CapInh: " + kNoCaps, "child CapPrm: " + kNoCaps,
                                           "child CapEff: " + kNoCaps, "child CapAmb: " + kNoCaps,
                                           "child NoNewPrivs: 1",   "child_status 0"};
+  // The two programs are looked at while they run: the sweep watches an
+  // address that no route leads to (nothing leaves the fresh namespace, which
+  // holds only its loopback), the window sits open.
+  const std::string running = " & pid=$!; for i in $(seq 100); do grep -q ^NoNewPrivs:.1 /proc/$pid/status && break; "
+                              "sleep 0.05; done; grep -e ^Cap -e ^NoNewPrivs /proc/$pid/status | sed s/^/after\\ /; "
+                              "kill $pid";
+  const std::vector<std::string> droppedAll = {"after CapPrm: " + kNoCaps, "after CapEff: " + kNoCaps,
+                                               "after CapAmb: " + kNoCaps, "after NoNewPrivs: 1"};
+  const std::vector<std::string> keptNetRaw = {"after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw,
+                                               "after CapInh: " + kNoCaps, "after NoNewPrivs: 1"};
   const struct {
     const char* program;
     std::string setup;  // run on the copy
     bool asNobody, pingSockets;
     int status;
     std::vector<std::string> lines;
+    std::string run = " --help";
   } rows[] = {
       {ZN7QX_PRIVILEGE_PROBE, fileCaps, true, false, 0,
        {"before CapPrm: 0000000000003000", "after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw,
@@ -61,6 +72,10 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndItsChildrenNothing) {
       // The sweep does some set-up before it drops, but refuses set-ID first,
       // before it even reads its arguments.
       {ZN7QX_SCAN_PROGRAM, "chmod 4755", true, false, 3, {"zn7qx-scan: refusing to run set-user-ID"}},
+      {ZN7QX_SCAN_PROGRAM, fileCaps, true, true, 0, droppedAll, " 198.18.0.1 --watch 3600 -q" + running},
+      {ZN7QX_SCAN_PROGRAM, fileCaps, true, false, 0, keptNetRaw, " 198.18.0.1 --watch 3600 -q" + running},
+      {ZN7QX_FINDER_PROGRAM, fileCaps, true, true, 0, droppedAll, running},
+      {ZN7QX_FINDER_PROGRAM, fileCaps, true, false, 0, keptNetRaw, running},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.program) + " " + row.setup);
@@ -68,16 +83,17 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndItsChildrenNothing) {
     ASSERT_EQ(::chmod(copy.c_str(), 0755), 0);
     ASSERT_EQ(std::system((row.setup + " " + copy.string()).c_str()), 0);
     int status = 0;
-    std::string text = Output("ASAN_OPTIONS=detect_leaks=0 unshare -n sh -c 'echo \"" +
+    std::string text = Output("ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen unshare -n sh -c 'echo \"" +
                                std::string(row.pingSockets ? "0 2147483647" : "1 0") +
-                               "\" > /proc/sys/net/ipv4/ping_group_range && exec " +
+                               "\" > /proc/sys/net/ipv4/ping_group_range && [ $(ip -o link show | wc -l) = 1 ] || exit 9; " +
                                (row.asNobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
-                               copy.string() + " --help' 2>&1",
+                               copy.string() + row.run + "' 2>&1",
                            status);
     std::replace(text.begin(), text.end(), '\t', ' ');
     ASSERT_EQ(status, row.status) << text;
     for (const std::string& line : row.lines) EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-    for (const std::string& line : status == 0 ? child : std::vector<std::string>{})
+    const bool probe = std::string_view(row.program) == ZN7QX_PRIVILEGE_PROBE;
+    for (const std::string& line : status == 0 && probe ? child : std::vector<std::string>{})
       EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\n" << text;
     if (status != 0) {
       EXPECT_EQ(text.find("after"), std::string::npos) << "stopped before doing anything";
