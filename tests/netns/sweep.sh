@@ -4,6 +4,9 @@
 # side of the harness, which the simulator's check confirms first.
 #   sweep.sh CASE ZN7QX_SCAN ZN7QX_SIM
 set -uo pipefail
+# Each background command in a process group of its own, as a terminal's jobs
+# are: otherwise the shell starts it with SIGINT ignored.
+set -m
 case_name=$1 scan=$2 sim=$3
 fail() { echo "sweep[$case_name]: FAIL: $*" >&2; exit 1; }
 "$sim" --check-isolation --probe-link "${ZN7QX_PROBE_IF:-none}" --ranges "${ZN7QX_TEST_RANGES:-}" >/dev/null ||
@@ -161,9 +164,7 @@ ROWS
   script-stops)
     # Ctrl-C reaches the whole foreground group: a script that ran the watch
     # stops with it, as it would with any command that the signal ended.
-    set -m  # a process group of its own, as a terminal's foreground job has
     bash -c '"$0" 198.18.0.10 --watch 1 >"$1"; echo after >>"$1"' "$scan" "$out" & pid=$!
-    set +m
     wait_for 'grep -q appeared "$out"'
     kill -s INT -- "-$pid"; wait "$pid"; status=$?
     expect_status 130

@@ -23,11 +23,16 @@ StopSignals::StopSignals() {
   sigset_t both;
   sigemptyset(&both);
   for (const int signal : kSignals) {
+    // One ignored from the start stays so, as a shell's background job has
+    // SIGINT: Ctrl-C is not meant for it.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     sigaction(signal, &action, nullptr);
     sigaddset(&both, signal);
   }
   sigprocmask(SIG_BLOCK, &both, &waitMask_);
-  for (const int signal : kSignals) sigdelset(&waitMask_, signal);
+  for (const int signal : kSignals)
+    if (sigismember(&both, signal) == 1) sigdelset(&waitMask_, signal);
 }
 
 const std::atomic<bool>& StopSignals::stop() const { return g_stop; }

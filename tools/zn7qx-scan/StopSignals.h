@@ -13,7 +13,8 @@ namespace zn7qx::scan {
 
 class StopSignals {
  public:
-  // Installs the handler and blocks both signals. One per process.
+  // Installs the handler and blocks both signals, each unless it was
+  // ignored from the start. One per process.
   StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
