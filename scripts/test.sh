@@ -10,6 +10,16 @@ dir=build flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE=OFF)
 if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then
   dir=build-asan flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" -DZN7QX_SANITIZE=ON)
 fi
+# promtool, which checks the watch's metrics files, comes out of Debian's
+# prometheus package without installing it (and so starting its server).
+if [ ! -x "$dir/test-tools/promtool" ] && ! command -v promtool >/dev/null; then
+  mkdir -p "$dir/test-tools"
+  (cd "$dir/test-tools" && { apt-get download prometheus >/dev/null 2>&1 ||
+    { apt-get update -qq && apt-get download prometheus >/dev/null 2>&1; }; } &&
+    dpkg-deb --fsys-tarfile prometheus_*.deb | tar -xO ./usr/bin/promtool >promtool.part &&
+    chmod +x promtool.part && mv promtool.part promtool && rm -f prometheus_*.deb) ||
+    { echo "test.sh: cannot fetch promtool from the prometheus package" >&2; exit 1; }
+fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" -DZN7QX_BUILD_GUI=ON -DZN7QX_BUILD_TESTS=ON -DZN7QX_FUZZ=OFF >/dev/null
 cmake --build "$dir"
 export QT_QPA_PLATFORM=offscreen

@@ -100,10 +100,14 @@ assert [r["mac"] for r in d["results"]] == ["02:5a:c6:12:00:%02x" % n for n in (
     expect_in "$out" '"addresses": 256'
     ;;
   bad-usage)
-    # Arguments, and words of the message on standard error.
+    # Arguments, and words of the message on standard error; @NAME is a site's file.
+    printf 'ranges = 198.18.0.1\ninterval = 0\n' >"$out.bad-interval"
+    printf 'ranges = 198.18.0.9-198.18.0.1\n' >"$out.bad-range"
+    printf 'ranges = 198.19.0.0/15\n' >"$out.too-many"
+    printf 'rate = 10\n' >"$out.no-ranges"
     while IFS='|' read -r args message; do
       # shellcheck disable=SC2086
-      run $args
+      run ${args//@/$out.}
       expect_status 2
       [ ! -s "$out" ] || fail "output for $args"
       expect_in "$err" "$message"
@@ -129,6 +133,13 @@ assert [r["mac"] for r in d["results"]] == ["02:5a:c6:12:00:%02x" % n for n in (
 --watch 86401 198.18.0.10|not "86401"
 --watch 198.18.0.10|not "198.18.0.10"
 --watch=1 --csv 198.18.0.10|--csv does not go with --watch
+--metrics /tmp/x.prom 198.18.0.10|--metrics goes with --watch
+--watch --metrics /nonexistent/x.prom 198.18.0.10|--metrics: the folder "/nonexistent": No such file or directory
+--config /nonexistent.conf|/nonexistent.conf: cannot read it: No such file or directory
+--config @bad-interval|:2: interval must be between 1 and 86400 seconds, not "0"
+--config @bad-range|:1: bad range "198.18.0.9-198.18.0.1": the end address lies before the start address
+--config @too-many|: the ranges hold 131072 addresses, more than the limit of 65536 (raise it with max-addresses)
+--config @no-ranges|: no ranges (a line such as "ranges = 192.168.1.0/24")
 --rate|--rate needs a value (see --help)
 --bogus|--bogus
 ROWS
@@ -242,6 +253,34 @@ for d in map(json.loads, sys.stdin):
     expect_status 130
     [ "$(grep -c "cannot read the kernel's neighbour table" "$err")" = 1 ] || fail "neighbour table: $(cat "$err")"
     expect_in "$out" '"event":"appeared","address":"198.18.0.10","text":"Unit-7 (hall A)","mac":null}'
+    ;;
+  service)
+    # As the service runs it: a site's file, bare --watch, the journal on
+    # standard output (each line with its priority), and metrics that
+    # promtool takes, with no half-written file left beside them.
+    dir=$(mktemp -d) && trap 'umount "$dir/full" 2>/dev/null; rm -rf "$out" "$err" "$dir"' EXIT
+    printf '%s\n' "# changes.json's units" "ranges = 198.18.0.80-198.18.0.84" "ranges = 198.18.0.14  # hostile text" \
+      "interval = 1" >"$dir/site.conf"
+    JOURNAL_STREAM=$(stat -c %d:%i "$out") "$scan" --watch --config "$dir/site.conf" --metrics "$dir/units.prom" \
+      >"$out" 2>"$err" & pid=$!
+    wait_for 'grep -q silent "$out"'
+    "$ZN7QX_PROMTOOL" check metrics <"$dir/units.prom" || fail "promtool: $(cat "$dir/units.prom")"
+    expect_in "$dir/units.prom" 'zn7qx_unit_up{address="198.18.0.81",mac="02:5a:c6:12:00:51",text="Leaver"} 0'
+    expect_in "$dir/units.prom" 'text="\\x1b[31mRed\\x0d\\x0a\\x07\\xff\\\\\\x9b\\x85\\x7f"} 1'
+    [ "$(ls -A "$dir")" = "$(printf 'site.conf\nunits.prom')" ] || fail "left in the folder: $(ls -A "$dir")"
+    stop_within_a_second TERM "$pid"
+    expect_status 143
+    [ "$(grep -c '^<4>' "$out")" = 1 ] && grep -q '^<4>.* silent .*198\.18\.0\.81: Leaver$' "$out" ||
+      fail "warnings other than the unit gone silent: $(cat "$out")"
+    grep -q '^<5>.* moved ' "$out" && grep -q '^<5>.* changed ' "$out" && grep -q '^<6>.* appeared ' "$out" &&
+      ! grep -v '^<[456]>' "$out" | grep -q . || fail "priorities: $(cat "$out")"
+    # A folder without room: the watch ends, says why, and leaves nothing.
+    mkdir "$dir/full" && mount -t tmpfs -o size=4k tmpfs "$dir/full" && head -c 8192 /dev/zero >"$dir/full/fill" 2>/dev/null
+    timeout 10 "$scan" --watch --config "$dir/site.conf" --metrics "$dir/full/units.prom" >/dev/null 2>"$err"; status=$?
+    expect_status 4
+    expect_in "$err" "cannot write $dir/full/units.prom: No space left on device"
+    [ "$(ls -A "$dir/full")" = fill ] || fail "left in the full folder: $(ls -A "$dir/full")"
+    umount "$dir/full"
     ;;
   no-echo)
     run 198.18.0.10

@@ -7,6 +7,7 @@
 
 #include "tests/support/Addresses.h"
 #include "tests/support/ScriptedTransport.h"
+#include "tools/zn7qx-scan/Metrics.h"
 #include "tools/zn7qx-scan/Watch.h"
 
 namespace zn7qx::test {
@@ -122,8 +123,8 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     int slow = 0;
     std::string said;
     watch.tooSlow = [&](std::chrono::microseconds) { ++slow; };
-    watch.afterSweep = [&](std::int64_t, const std::vector<scan::Change>& changes, const scan::WatchState&) {
-      said += Said(changes) + ";";
+    watch.afterSweep = [&](const scan::SweepDone& done) {
+      said += Said(done.changes) + ";";
       return true;
     };
     std::int64_t done = 0;
@@ -135,6 +136,53 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     EXPECT_EQ(starts, row.starts);
     EXPECT_EQ(slow, row.saidSlow);
     EXPECT_EQ(said, "appeared 2=Two@m198.18.0.2;;;;;");
+  }
+}
+
+// What Prometheus reads of a watch: each unit up while present, down from
+// the sweep it went silent until an hour later, then gone; labels escaped.
+TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
+  const std::string b = R"(zn7qx_unit_up{address="198.18.0.11",mac="b",text="B\"\\\\x\\x0a"})";
+  const std::string a = R"(zn7qx_unit_up{address="198.18.0.10",mac="a",text="A"} 1)";
+  const struct {
+    int minute;
+    std::string units;  // as Sweep() reads them; B's text is "B\"\\x\n"
+    std::string up;     // the zn7qx_unit_up lines after the sweep
+  } sweeps[] = {
+      {0, "10=A@a 11=B@b", a + b + " 1"},
+      {1, "10=A@a", a + b + " 1"},   // missed once: still present
+      {2, "10=A@a", a + b + " 0"},   // silent
+      {61, "10=A@a", a + b + " 0"},
+      {62, "10=A@a", a},             // an hour silent: gone
+      {63, "10=A@a 11=B@b", a + b + " 1"},
+      {64, "10=A@a", a + b + " 1"},
+      {65, "10=A@a", a + b + " 0"},  // silent again
+      {66, "10=A@a 11=B@b", a + b + " 1"},  // back: never up and down at once
+  };
+  scan::WatchState state;
+  scan::WatchMetrics metrics;
+  const Clock::time_point start{};
+  std::int64_t number = 0, answers = 0;
+  for (const auto& s : sweeps) {
+    std::vector<scan::AddressResult> answered = Sweep(s.units);
+    for (auto& r : answered) r.unitText = r.unitText == "B" ? "B\"\\x\n" : r.unitText;
+    scan::SweepCounts counts;
+    counts.units = static_cast<std::int64_t>(answered.size());
+    answers += counts.units;
+    counts.elapsed = std::chrono::milliseconds(250);
+    const std::vector<scan::Change> changes = state.Update(answered);
+    metrics.Update({++number, counts, changes, state}, start + std::chrono::minutes(s.minute), 1e9 + s.minute * 60);
+    const std::string text = metrics.Text();
+    std::string up;
+    for (std::size_t at = 0; (at = text.find("\nzn7qx_unit_up{", at)) != std::string::npos;)
+      up += text.substr(at + 1, text.find('\n', at + 1) - at - 1), at += 1;
+    EXPECT_EQ(up, s.up) << "minute " << s.minute;
+    EXPECT_NE(text.find("\nzn7qx_units_present " + std::to_string(state.Count()) + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\nzn7qx_sweep_answers_total{kind=\"unit\"} " + std::to_string(answers) + "\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\nzn7qx_sweep_duration_seconds 0.25\n"), std::string::npos);
+    EXPECT_NE(text.find("\nzn7qx_last_sweep_timestamp_seconds " + std::to_string(1000000000 + s.minute * 60) + "\n"),
+              std::string::npos);
   }
 }
 

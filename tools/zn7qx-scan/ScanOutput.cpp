@@ -253,6 +253,17 @@ std::string IsoTime(std::time_t when) {
   return iso;
 }
 
+int JournalPriority(Event event) {
+  switch (event) {
+    case Event::Silent: return 4;
+    case Event::Changed:
+    case Event::Moved: return 5;
+    case Event::Appeared:
+    case Event::Present: break;
+  }
+  return 6;
+}
+
 std::string WatchStatusLine(std::int64_t sweeps, std::size_t units) {
   return "Sweep " + std::to_string(sweeps) + ": " + std::to_string(units) + " ZN7QX unit(s) present.";
 }

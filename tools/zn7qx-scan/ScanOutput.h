@@ -49,6 +49,9 @@ std::string ProgressLine(const SweepCounts& counts);
 void WriteChange(std::ostream& out, const Change& change, Format format, const std::string& time,
                  std::int64_t sweep);
 std::string IsoTime(std::time_t when);
+// The priority of a change in the system journal (kernel-log levels): a unit
+// gone silent 4 (warning), moved or changed 5 (notice), else 6 (info).
+int JournalPriority(Event event);
 // "Sweep 12: 5 ZN7QX unit(s) present."
 std::string WatchStatusLine(std::int64_t sweeps, std::size_t units);
 

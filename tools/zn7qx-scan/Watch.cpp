@@ -101,7 +101,7 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
     sweep.firstSequence = result.nextSequence;
     ++done;
     const std::vector<Change> changes = state.Update(result.answered);
-    if (options.afterSweep && !options.afterSweep(done, changes, state)) break;
+    if (options.afterSweep && !options.afterSweep({done, result.counts, changes, state})) break;
     Clock::time_point next = start + options.interval;
     if (transport.Now() >= next) {
       if (!saidSlow && options.tooSlow)

@@ -49,14 +49,22 @@ class WatchState {
   std::vector<Unit> units_;
 };
 
+// What a whole sweep of a watch brought.
+struct SweepDone {
+  std::int64_t number;  // from 1
+  const SweepCounts& counts;
+  const std::vector<Change>& changes;
+  const WatchState& state;
+};
+
 struct WatchOptions {
   // From the start of one sweep to the start of the next; a sweep that takes
   // longer is followed at once.
   std::chrono::microseconds interval{std::chrono::seconds(5)};
   std::int64_t sweeps = 0;  // stop after so many; 0 = until stopped
-  // After each whole sweep: its number (from 1), its changes, the state.
-  // False ends the watch (its output cannot be written, say).
-  std::function<bool(std::int64_t, const std::vector<Change>&, const WatchState&)> afterSweep;
+  // After each whole sweep. False ends the watch (its output cannot be
+  // written, say).
+  std::function<bool(const SweepDone&)> afterSweep;
   // Once, the first time a sweep takes longer than the interval.
   std::function<void(std::chrono::microseconds took)> tooSlow;
 };

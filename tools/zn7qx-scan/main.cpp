@@ -1,5 +1,6 @@
 // zn7qx-scan: finds ZN7QX units in one fast sweep of ICMP echo requests.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -22,8 +24,11 @@
 #include "net/linux/Neighbours.h"
 #include "net/linux/Privilege.h"
 #include "net/mdlGetIPInfo.h"
+#include "tools/zn7qx-scan/Metrics.h"
+#include "tools/zn7qx-scan/SafeText.h"
 #include "tools/zn7qx-scan/ScanOutput.h"
 #include "tools/zn7qx-scan/ScanRange.h"
+#include "tools/zn7qx-scan/SiteConfig.h"
 #include "tools/zn7qx-scan/SocketTransport.h"
 #include "tools/zn7qx-scan/StopSignals.h"
 #include "tools/zn7qx-scan/Sweep.h"
@@ -112,13 +117,32 @@ std::string Footer() {
          "  On a terminal a status line shows the sweeps and the units present.\n"
          "  Ctrl-C or SIGTERM ends it with a \"present\" line for each unit. A sweep\n"
          "  that takes longer than SECONDS is said once and followed at once; sweeps\n"
-         "  never overlap.\n"
+         "  never overlap. Run as a systemd service, with standard output in the\n"
+         "  journal, each line starts with its priority: <4> (warning) for a unit gone\n"
+         "  silent, <5> (notice) moved or changed, <6> (info) appeared or present.\n"
+         "\n"
+         "  --metrics FILE replaces FILE after every sweep, atomically, with the units\n"
+         "  in the textfile format of Prometheus's node_exporter: zn7qx_unit_up for\n"
+         "  each unit (labels address, mac, text; 1 while present, 0 for an hour after\n"
+         "  it went silent), zn7qx_units_present, zn7qx_sweep_duration_seconds,\n"
+         "  zn7qx_sweep_answers_total by kind and zn7qx_last_sweep_timestamp_seconds.\n"
+         "  A FILE that cannot be written ends the watch.\n"
          "\n"
          "  What a watch costs the network: one request per address and sweep, so\n"
          "  N addresses every SECONDS are N/SECONDS requests a second on average (a\n"
          "  /24 every 5 s: 51 a second), each sweep sent at --rate. On the local\n"
          "  link the kernel also asks for the hardware address of each address it\n"
          "  has none for (ARP): up to 3 broadcasts for each silent one and sweep.\n"
+         "\n"
+         "Site files:\n"
+         "  --config FILE reads a site's ranges and settings, one \"NAME = VALUE\" a line\n"
+         "  (\"#\" starts a comment): ranges (RANGEs; the line may come more than once),\n"
+         "  interval (the SECONDS of --watch), rate, burst, timeout, retries and\n"
+         "  max-addresses, as the options of those names; the command line's own come\n"
+         "  first. The file must belong to root (or the user) and be writable by its\n"
+         "  owner alone. Anything unknown or wrong is told with the file and the line.\n"
+         "    ranges = 192.168.1.0/24, 192.168.5.10-192.168.5.40\n"
+         "    interval = 10\n"
          "\n"
          "Limits:\n"
          "  At most " + std::to_string(kDefaultMaxAddresses) +
@@ -213,20 +237,35 @@ std::optional<double> ReadNumber(const std::string& text, bool fraction) {
   return std::stod(text);
 }
 
-// Reads a numeric option; an empty optional after writing the message when
+// A numeric setting as written, and where: "--rate" on the command line, or
+// "FILE:LINE: rate" in a site's file.
+struct Setting {
+  std::string text;
+  std::string label;
+};
+
+// Reads a numeric setting; an empty optional after writing the message when
 // the text is not a number in [low, high].
 template <typename T>
-std::optional<T> ReadOption(const std::string& name, const std::string& text, T low, T high,
-                            const char* after = "") {
+std::optional<T> ReadOption(const Setting& setting, T low, T high, const char* after = "") {
   constexpr bool whole = std::is_integral_v<T>;
-  const auto value = ReadNumber(text, !whole);
+  const auto value = ReadNumber(setting.text, !whole);
   if (value && *value >= static_cast<double>(low) && *value <= static_cast<double>(high))
     return static_cast<T>(*value);
   std::ostringstream message;
-  message << "zn7qx-scan: --" << name << " must be " << (whole ? "a whole number " : "") << "between "
-          << low << " and " << high << after << ", not " << QuoteForMessage(text) << '\n';
+  message << "zn7qx-scan: " << setting.label << " must be " << (whole ? "a whole number " : "") << "between "
+          << low << " and " << high << after << ", not " << QuoteForMessage(setting.text) << '\n';
   std::cerr << message.str();
   return std::nullopt;
+}
+
+// Whether standard output is the system journal (systemd's JOURNAL_STREAM
+// names its device and inode), which reads a "<N>" priority before a line.
+bool StandardOutputIsTheJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  struct stat about {};
+  if (stream == nullptr || fstat(STDOUT_FILENO, &about) != 0) return false;
+  return std::string(stream) == std::to_string(about.st_dev) + ":" + std::to_string(about.st_ino);
 }
 
 // Whether the terminal on standard error can take the progress line's
@@ -271,12 +310,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> rangeArguments;
   // Numbers are read as text and checked below, so that a bad one is told in
   // plain words.
-  std::string rateText = std::to_string(static_cast<int>(kDefaultRate));
-  std::string burstText = std::to_string(kDefaultBurst);
-  std::string timeoutText = std::to_string(PingTimeoutMs);
-  std::string retriesText = "0";
-  std::string maxAddressesText = std::to_string(kDefaultMaxAddresses);
-  std::string watchText;
+  Setting rate{std::to_string(static_cast<int>(kDefaultRate)), "--rate"};
+  Setting burst{std::to_string(kDefaultBurst), "--burst"};
+  Setting timeout{std::to_string(PingTimeoutMs), "--timeout"};
+  Setting retries{"0", "--retries"};
+  Setting maxAddresses{std::to_string(kDefaultMaxAddresses), "--max-addresses"};
+  Setting watchSetting{"", "--watch"};
+  std::string sitePath, metricsPath;
   bool all = false, csv = false, json = false, quiet = false, mac = false;
 
   app.add_option("RANGE", rangeArguments, "Addresses to sweep");
@@ -285,32 +325,38 @@ int main(int argc, char** argv) {
   app.add_flag("--json", json, "write one JSON document")->excludes(csvFlag);
   app.add_flag("-m,--mac", mac, "show the hardware address of each unit in a column\nof its own (--all always does)");
   app.add_flag("-q,--quiet", quiet, "no progress line and no summary on standard error");
-  app.add_option("-r,--rate", rateText,
+  app.add_option("-r,--rate", rate.text,
                  "requests per second, at a steady pace: 1 to " + std::to_string(static_cast<int>(kRateCeiling)) +
-                     "\n(default " + rateText + ")")
+                     "\n(default " + rate.text + ")")
       ->type_name("N");
-  app.add_option("--burst", burstText,
+  app.add_option("--burst", burst.text,
                  "requests sent at once at the start, before the steady\npace: 1 to " +
-                     std::to_string(kBurstCeiling) + " (default " + burstText + ")")
+                     std::to_string(kBurstCeiling) + " (default " + burst.text + ")")
       ->type_name("N");
-  app.add_option("-t,--timeout", timeoutText,
+  app.add_option("-t,--timeout", timeout.text,
                  "milliseconds to wait for each address, from its own\nrequest: 1 to " +
-                     std::to_string(kTimeoutCeiling) + " (default " + timeoutText + ")")
+                     std::to_string(kTimeoutCeiling) + " (default " + timeout.text + ")")
       ->type_name("MS");
-  app.add_option("--retries", retriesText,
+  app.add_option("--retries", retries.text,
                  "requests sent again to addresses that timed out:\n0 to " + std::to_string(kRetriesCeiling) +
-                     " (default " + retriesText + ")")
+                     " (default " + retries.text + ")")
       ->type_name("N");
-  auto* watchOption = app.add_option("--watch", watchText,
+  auto* watchOption = app.add_option("--watch", watchSetting.text,
                                      "sweep again every SECONDS and write what changed:\n1 to " +
                                          std::to_string(static_cast<int>(kWatchCeiling)) + " (default " +
                                          std::to_string(static_cast<int>(kDefaultWatchSeconds)) + ")")
                           ->expected(0, 1)
                           ->type_name("[=SECONDS]");
-  app.add_option("--max-addresses", maxAddressesText,
+  app.add_option("--max-addresses", maxAddresses.text,
                  "refuse to sweep more addresses than N: 1 to\n" + std::to_string(kMaxAddressesCeiling) +
-                     " (default " + maxAddressesText + ")")
+                     " (default " + maxAddresses.text + ")")
       ->type_name("N");
+  auto* siteOption = app.add_option("--config", sitePath,
+                                    "read the RANGEs and settings of a site from FILE\n(see Site files below)")
+                         ->type_name("FILE");
+  app.add_option("--metrics", metricsPath,
+                 "with --watch: after every sweep, replace FILE with\nthe units for Prometheus (see Watch below)")
+      ->type_name("FILE");
   app.set_help_flag("-h,--help", "show this help and exit");
   app.set_version_flag("--version", std::string("zn7qx-scan ") + ZN7QX_VERSION, "show the version and exit");
 
@@ -332,21 +378,51 @@ int main(int argc, char** argv) {
       what = what.substr(0, colon) + " needs a value";
     return Fail(kExitUsage, what + " (see --help)");
   }
-  const auto rate = ReadOption<double>("rate", rateText, 1, kRateCeiling);
-  const auto burst = ReadOption<std::int64_t>("burst", burstText, 1, kBurstCeiling);
-  const auto timeoutMs = ReadOption<std::int64_t>("timeout", timeoutText, 1, kTimeoutCeiling);
-  const auto retries = ReadOption<std::int64_t>("retries", retriesText, 0, kRetriesCeiling);
-  const auto maxAddresses = ReadOption<std::int64_t>("max-addresses", maxAddressesText, 1, kMaxAddressesCeiling);
-  if (!rate || !burst || !timeoutMs || !retries || !maxAddresses) return kExitUsage;
   const bool watching = watchOption->count() > 0;
+  // A site's file gives what the command line does not.
+  std::vector<SiteSetting> siteRanges;
+  const std::string site = EscapeText(sitePath);
+  if (siteOption->count() > 0) {
+    const SiteConfig config = ReadSiteConfig(sitePath);
+    if (!config.error.empty()) return Fail(kExitUsage, config.error);
+    // Each with whether the command line gave it (a bare --watch gives no interval).
+    const std::map<std::string, std::pair<Setting*, bool>> settings = {
+        {"rate", {&rate, app.count("--rate") > 0}},
+        {"burst", {&burst, app.count("--burst") > 0}},
+        {"timeout", {&timeout, app.count("--timeout") > 0}},
+        {"retries", {&retries, app.count("--retries") > 0}},
+        {"max-addresses", {&maxAddresses, app.count("--max-addresses") > 0}},
+        {"interval", {&watchSetting, !watchSetting.text.empty()}}};
+    for (const SiteSetting& s : config.settings) {
+      if (s.name == "ranges") {
+        if (rangeArguments.empty()) siteRanges.push_back(s);
+      } else if (const auto& [setting, given] = settings.at(s.name); !given) {
+        *setting = {s.value, s.where + ": " + s.name};
+      }
+    }
+    if (siteRanges.empty() && rangeArguments.empty())
+      return Fail(kExitUsage, site + ": no ranges (a line such as \"ranges = 192.168.1.0/24\")");
+  }
+  const auto rateValue = ReadOption<double>(rate, 1, kRateCeiling);
+  const auto burstValue = ReadOption<std::int64_t>(burst, 1, kBurstCeiling);
+  const auto timeoutMs = ReadOption<std::int64_t>(timeout, 1, kTimeoutCeiling);
+  const auto retriesValue = ReadOption<std::int64_t>(retries, 0, kRetriesCeiling);
+  const auto maxValue = ReadOption<std::int64_t>(maxAddresses, 1, kMaxAddressesCeiling);
+  if (!rateValue || !burstValue || !timeoutMs || !retriesValue || !maxValue) return kExitUsage;
   std::optional<double> watchSeconds = kDefaultWatchSeconds;
-  if (watching && !watchOption->results().empty())
-    watchSeconds = ReadOption<double>("watch", watchText, 1, kWatchCeiling,
-                                      " seconds (a RANGE right after --watch is read as them)");
+  if (!watchSetting.text.empty())
+    watchSeconds = ReadOption<double>(watchSetting, 1, kWatchCeiling,
+                                      watchSetting.label == "--watch"
+                                          ? " seconds (a RANGE right after --watch is read as them)"
+                                          : " seconds");
   if (!watchSeconds) return kExitUsage;
   if (watching && (csv || all))
     return Fail(kExitUsage, std::string(csv ? "--csv" : "--all") +
                                 " does not go with --watch, which follows units (--json writes one object per change)");
+  if (!metricsPath.empty() && !watching) return Fail(kExitUsage, "--metrics goes with --watch");
+  if (!metricsPath.empty())
+    if (const std::string problem = MetricsFolderProblem(metricsPath); !problem.empty())
+      return Fail(kExitUsage, "--metrics: " + problem);
 
   // Ranges first: bad usage is reported before anything touches the network.
   std::vector<AddressRange> written;
@@ -354,6 +430,12 @@ int main(int argc, char** argv) {
     RangeParse parsed = ParseRanges(rangeArguments);
     if (!parsed.error.empty()) return Fail(kExitUsage, parsed.error);
     written = std::move(parsed.ranges);
+  } else if (!siteRanges.empty()) {
+    for (const SiteSetting& line : siteRanges) {
+      RangeParse parsed = ParseRanges({line.value});
+      if (!parsed.error.empty()) return Fail(kExitUsage, line.where + ": " + parsed.error);
+      written.insert(written.end(), parsed.ranges.begin(), parsed.ranges.end());
+    }
   } else {
     SetIPInfoMessageSink([](const std::string& text) { std::cerr << "zn7qx-scan: " << text << '\n'; });
     const NumericAddress mask = GetLocalSubnetMask();
@@ -365,9 +447,10 @@ int main(int argc, char** argv) {
   const std::vector<AddressRange> merged = MergeRanges(written);
   const std::int64_t count = CountAddresses(merged);
   if (count < 1) return Fail(kExitUsage, "the ranges hold no address that can be probed");
-  if (count > *maxAddresses)
-    return Fail(kExitUsage, "the ranges hold " + std::to_string(count) + " addresses, more than the limit of " +
-                                std::to_string(*maxAddresses) + " (raise it with --max-addresses)");
+  if (count > *maxValue)
+    return Fail(kExitUsage, (siteRanges.empty() ? "" : site + ": ") + "the ranges hold " + std::to_string(count) +
+                                " addresses, more than the limit of " + std::to_string(*maxValue) + " (raise it with " +
+                                (siteRanges.empty() ? "--max-addresses" : "max-addresses") + ")");
 
   linuxnet::EchoSocket socket = linuxnet::EchoSocket::Open();
   if (!socket) {
@@ -386,10 +469,10 @@ int main(int argc, char** argv) {
     std::cerr << (showProgress ? "\r\033[K" : "") << "zn7qx-scan: " << message << '\n' << std::flush;
   };
   SweepOptions options;
-  options.rate = *rate;
-  options.burst = *burst;
+  options.rate = *rateValue;
+  options.burst = *burstValue;
   options.timeout = std::chrono::milliseconds(*timeoutMs);
-  options.retries = static_cast<int>(*retries);
+  options.retries = static_cast<int>(*retriesValue);
   options.stop = &signals.stop();
   if (showProgress) {
     options.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
@@ -425,15 +508,34 @@ int main(int argc, char** argv) {
     options.progress = nullptr;
     WatchOptions watch;
     watch.interval = std::chrono::microseconds(static_cast<std::int64_t>(*watchSeconds * 1e6));
-    watch.afterSweep = [&](std::int64_t sweep, const std::vector<Change>& changes, const WatchState& state) {
-      if (!changes.empty()) {
-        if (showProgress) std::cerr << "\r\033[K" << std::flush;
-        const std::string time = IsoTime(std::time(nullptr));
-        errno = 0;
-        for (const Change& c : changes) WriteChange(std::cout, c, format, time, sweep);
-        if (!WrittenOut()) return false;
+    // In the journal each line carries its priority: a unit gone silent is a
+    // warning, one moved or changed a notice.
+    const bool journal = StandardOutputIsTheJournal();
+    const auto writeChanges = [&](const std::vector<Change>& changes, std::int64_t sweep) {
+      const std::string time = IsoTime(std::time(nullptr));
+      errno = 0;
+      for (const Change& c : changes) {
+        if (journal) std::cout << '<' << JournalPriority(c.event) << '>';
+        WriteChange(std::cout, c, format, time, sweep);
       }
-      if (showProgress) std::cerr << "\r\033[K" << WatchStatusLine(sweep, state.Count()) << std::flush;
+      return WrittenOut();
+    };
+    std::optional<WatchMetrics> metrics;
+    if (!metricsPath.empty()) metrics.emplace();
+    watch.afterSweep = [&](const SweepDone& done) {
+      if (!done.changes.empty()) {
+        if (showProgress) std::cerr << "\r\033[K" << std::flush;
+        if (!writeChanges(done.changes, done.number)) return false;
+      }
+      if (metrics) {
+        metrics->Update(done, transport.Now(),
+                        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+        if (const std::string problem = ReplaceFile(metricsPath, metrics->Text()); !problem.empty()) {
+          say(problem);
+          return false;
+        }
+      }
+      if (showProgress) std::cerr << "\r\033[K" << WatchStatusLine(done.number, done.state.Count()) << std::flush;
       return true;
     };
     watch.tooSlow = [&](std::chrono::microseconds took) {
@@ -447,12 +549,7 @@ int main(int argc, char** argv) {
     const WatchState state = RunWatch(merged, transport, options, watch, &sweeps);
     if (showProgress) std::cerr << "\r\033[K" << std::flush;
     // The units present, unless the output already failed.
-    if (WrittenOut()) {
-      const std::string time = IsoTime(std::time(nullptr));
-      errno = 0;
-      for (const Change& c : state.Present()) WriteChange(std::cout, c, format, time, sweeps);
-      (void)WrittenOut();
-    }
+    if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
     if (!quiet)
       std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
     signals.DieIfReceived();
