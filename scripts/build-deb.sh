@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the Debian package the Debian way and checks it with lintian, on a
-# fresh Debian 12 in one command: installs the packaging tools and the
+# fresh Debian 12 or 13 in one command: installs the packaging tools and the
 # build dependencies with apt-get (root or sudo) when they are missing,
 # builds the committed tree (git archive of HEAD) with dpkg-buildpackage in
 # a folder of its own, so that nothing is written beside the checkout, then
 # runs this release's lintian at the pedantic level and fails on any error
-# or warning. packaging/check-deb.sh checks the package's contents in
-# between.
+# or warning. packaging/check-deb.sh checks the package's contents and
+# dependencies in between. The package is for the release it is built on.
 #   scripts/build-deb.sh            -> build-deb/zn7qx-finder_VERSION_ARCH.deb
 #   scripts/build-deb.sh --install  the same, then installs it with apt-get
 # ZN7QX_DEB_DIR (default build-deb) is where it all goes: a new folder inside
@@ -94,6 +94,13 @@ changes=$(ls "$out"/zn7qx-finder_"$version"_*.changes)
 echo "Built:" >&2
 (cd "$out" && sha256sum ./*.deb) >&2
 deb=$(ls "$out"/zn7qx-finder_"$version"_*.deb)
+# The check finds the files that the dependencies are for on this machine:
+# what Depends names is installed first (a few plugins and a font).
+if ! dpkg-checkbuilddeps -d "$(dpkg-deb -f "$deb" Depends)" /dev/null >/dev/null 2>&1; then
+  echo "Installing the package's dependencies" >&2
+  apt_update
+  "${apt_get[@]}" satisfy -y -qq --no-install-recommends "$(dpkg-deb -f "$deb" Depends)"
+fi
 packaging/check-deb.sh "$deb"
 
 # Errors and warnings fail; informational, pedantic and experimental tags
