@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # check-deb.sh DEB
-# Checks a built zn7qx-finder package beyond what lintian knows: the
-# run-time dependencies that no library link reveals (Qt's platform and SVG
-# plugins, a font), no maintainer script and no set-ID file, and the tree it
-# unpacks to (check-install-tree.sh), with every file an installed system
-# needs: programs, manual pages, desktop entry, AppStream metadata, icons and
-# bash completion. scripts/build-deb.sh runs it on the package it builds.
+# Checks a built zn7qx-finder package beyond what lintian knows: that
+# Depends names, under whatever name this release gives it, the package
+# of each library the programs link and of what Qt loads at run time
+# without a link (the platform and SVG plugins, a font), no maintainer
+# script and no set-ID file, and the tree it unpacks to
+# (check-install-tree.sh), with every file an installed system needs:
+# programs, manual pages, desktop entry, AppStream metadata, icons and bash
+# completion. scripts/build-deb.sh runs it on the package it builds, with
+# the dependencies installed.
 set -euo pipefail
 deb=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,22 +17,33 @@ fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
 
 [ "$(dpkg-deb -f "$deb" Package)" = zn7qx-finder ] || bad "package name"
-depends=$(dpkg-deb -f "$deb" Depends)
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+
 # Package names of the field, without versions or alternatives' bars.
-names=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
-for p in libc6 libstdc++6 libcap2 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libqt6svg6 \
-  fonts-dejavu-core; do
-  grep -qxF "$p" <<<"$names" || bad "Depends lacks $p"
+names=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | awk '{print $1}')
+# Each file pattern's package on this machine must be among them.
+needs=()
+for program in "$root"/usr/bin/*; do
+  while read -r lib; do needs+=("*/$lib"); done < <(objdump -p "$program" | awk '$1 == "NEEDED" {print $2}')
 done
+needs+=('*/qt6/plugins/platforms/libqxcb.so' '*/qt6/plugins/imageformats/libqsvg.so'
+  '*/qt6/plugins/iconengines/libqsvgicon.so' '*/DejaVuSans.ttf')
+while read -r pattern; do
+  owners=$(dpkg-query -S "$pattern" 2>/dev/null | grep -v '^diversion' | sed 's/: .*//; s/, /\n/g' | sed 's/:.*//' | sort -u)
+  if [ -z "$owners" ]; then
+    bad "no installed package ships ${pattern#\*/}"
+  elif ! grep -qxF -f <(printf '%s\n' "$owners") <<<"$names"; then
+    bad "Depends lacks $(paste -sd' ' <<<"$owners"), which ships ${pattern#\*/}"
+  fi
+done < <(printf '%s\n' "${needs[@]}" | sort -u)
 
 # Nothing is made setuid or given capabilities on install.
 dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst|prerm|postrm)' &&
   bad "package carries a maintainer script"
 dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]' && bad "package holds setuid or setgid entries"
 
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-dpkg-deb -x "$deb" "$root"
 expected=(bin/zn7qx-finder bin/zn7qx-scan
   share/man/man1/zn7qx-finder.1.gz share/man/man1/zn7qx-scan.1.gz
   share/applications/com.morvalent.zn7qx_finder.desktop

@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${ZN7QX_FUZZ_SECONDS:-60}
 dir=${ZN7QX_FUZZ_DIR:-build-fuzz}
-cxx=${ZN7QX_FUZZ_CXX:-$(command -v clang++ || command -v clang++-14 || true)}
+# clang++ is the release's default clang (the clang package).
+cxx=${ZN7QX_FUZZ_CXX:-$(command -v clang++ || true)}
 if [ -z "$cxx" ]; then
   echo "fuzz.sh: clang++ is not installed (scripts/install-deps.sh with ZN7QX_WITH_TEST_TOOLS=1)" >&2
   exit 1

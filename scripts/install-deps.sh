@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the Debian 12 packages the build, the window and the tests need,
-# only those that are missing. Needs root (or sudo) when something is missing.
+# Installs the packages the build, the window and the tests need on Debian
+# 12 or 13, only those that are missing. Needs root (or sudo) when something
+# is missing. Every name here is one that both releases have.
 set -euo pipefail
 
 packages=(
@@ -19,7 +20,7 @@ if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # runtime, the tools the sweep benchmark compares against, the validators
   # of the desktop entry and the AppStream metadata, python3 for JSON, and a
   # session bus with the accessibility bus and a screen reader's client.
-  packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
+  packages+=(xvfb xauth clang libclang-rt-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
              python3 dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
 fi
 
@@ -33,4 +34,5 @@ echo "Installing: ${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The variable after sudo, which would drop it from the environment.
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

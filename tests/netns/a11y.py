@@ -29,7 +29,7 @@ for _ in range(200):
 assert app, "the window is not on the accessibility bus"
 nodes = list(walk(app))
 boxes = [n for n in nodes if n.getRoleName() == "text"]
-begin = next(n for n in nodes if n.getRoleName() == "push button" and n.name == "Begin Scan")
+begin = next(n for n in nodes if n.getRoleName() in ("push button", "button") and n.name == "Begin Scan")
 status = next(n for n in nodes if n.getRoleName() == "label" and n.name == "Waiting to begin scan...")
 boxes[0].queryEditableText().setTextContents("198.18.0.50")
 boxes[1].queryEditableText().setTextContents("198.18.0.64")
