@@ -8,7 +8,7 @@
 # script and no set-ID file, and the tree it unpacks to
 # (check-install-tree.sh), with every file an installed system needs:
 # programs, manual pages, desktop entry, AppStream metadata, icons and bash
-# completion. scripts/build-deb.sh runs it on the package it builds, with
+# completion, the watch's systemd unit and its examples. scripts/build-deb.sh runs it on the package it builds, with
 # the dependencies installed.
 set -euo pipefail
 deb=$1
@@ -50,11 +50,17 @@ expected=(bin/zn7qx-finder bin/zn7qx-scan
   share/metainfo/com.morvalent.zn7qx_finder.metainfo.xml
   share/icons/hicolor/scalable/apps/zn7qx-finder.svg
   share/bash-completion/completions/zn7qx-scan
-  share/doc/zn7qx-finder/copyright share/doc/zn7qx-finder/changelog.gz)
+  share/doc/zn7qx-finder/copyright share/doc/zn7qx-finder/changelog.gz
+  share/doc/zn7qx-finder/README.watch share/doc/zn7qx-finder/examples/site.conf
+  share/doc/zn7qx-finder/examples/zn7qx-alerts.yml)
 for size in 16 22 24 32 48 64 128 256; do
   expected+=(share/icons/hicolor/${size}x${size}/apps/zn7qx-finder.png)
 done
 "$here/check-install-tree.sh" "$root" "${expected[@]}" || fail=1
+# The watch's unit, where this release's systemd keeps the units of packages.
+unitdir=$(pkg-config --variable=systemdsystemunitdir systemd)
+[ -f "$root$unitdir/zn7qx-watch@.service" ] || bad "no zn7qx-watch@.service in $unitdir"
+grep -q '^ExecStart=/usr/bin/zn7qx-scan ' "$root$unitdir/zn7qx-watch@.service" || bad "the unit does not start /usr/bin/zn7qx-scan"
 
 # The pages and the programs give the package's version.
 version=$(dpkg-deb -f "$deb" Version)

@@ -19,9 +19,10 @@ if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # The suite's extras: a display for screenshots, the sanitizer and fuzzer
   # runtime, the tools the sweep benchmark compares against, the validators
   # of the desktop entry and the AppStream metadata, python3 for JSON, and a
-  # session bus with the accessibility bus and a screen reader's client.
+  # session bus with the accessibility bus and a screen reader's client, and
+  # systemd-analyze for the watch's unit.
   packages+=(xvfb xauth clang libclang-rt-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
-             python3 dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
+             python3 dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 systemd)
 fi
 
 missing=()
