@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The long runs, on both socket paths: many sweeps in one process
 # (zn7qx-scan-longrun) and many scans of the real window (bench-window
-# --scans), each in a simulated network of its own. Prints their figures.
+# --scans), each in a simulated network of its own; then a standing watch
+# with its metrics, sweeps back to back. Prints their figures.
 #   tools/zn7qx-scan/bench/longrun.sh [BUILD_DIR] [COUNT]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,3 +19,10 @@ for sockets in on off; do
     --ping-sockets "$sockets" --max-seconds 600 -- env QT_QPA_PLATFORM=offscreen \
     "$build/tools/bench-window/bench-window" --answering 1 --silent 1 --scans "$count"
 done
+# A standing watch of a /24 that keeps changing, with its metrics file: COUNT
+# x 200 sweeps back to back (10000 by default).
+metrics=$(mktemp -d)
+trap 'rm -rf "$metrics"' EXIT
+echo "== a watch of $((count * 200)) sweeps"
+"$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$here/watch-network.json" --max-seconds 3600 -- \
+  "$build/tools/zn7qx-scan/zn7qx-scan-longrun" --watch "$((count * 200))" 198.18.0.0/24 "$metrics/units.prom"
