@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <climits>
 
 #include "net/ICMPPing.h"
 #include "net/linux/IcmpPacket.h"
@@ -55,12 +54,11 @@ const ErrorRow kErrors[] = {
     {11, 1, 11014, "TimeToLive Expired Reassembly", "Frag reassembly time exceeded"},
     {12, 0, 11015, "Parameter Problem", "Parameter problem"},
     {12, 2, 11015, "Parameter Problem", "Parameter problem"},
-    {-1, -1, 0, "Success!", ""}, {-1, -1, 11001, "Buffer Too Small", ""}, {-1, -1, 11006, "No Resources", ""},
-    {-1, -1, 11007, "Bad Option", ""}, {-1, -1, 11008, "Hardware Error", ""}, {-1, -1, 11010, "Request Timed Out", ""},
-    {-1, -1, 11011, "Bad Request", ""}, {-1, -1, 11017, "Option Too Big", ""}, {-1, -1, 11018, "Bad Destination", ""},
-    {-1, -1, 11032, "Negotiating IPSEC", ""}, {-1, -1, 11050, "General Failure", ""}, {-1, -1, -1, "Unknown Response", ""},
-    {-1, -1, 11000, "Unknown Response", ""}, {-1, -1, 11019, "Unknown Response", ""}, {-1, -1, 11049, "Unknown Response", ""},
-    {-1, -1, 11051, "Unknown Response", ""}, {-1, -1, INT_MIN, "Unknown Response", ""}, {-1, -1, INT_MAX, "Unknown Response", ""},
+    // Statuses no ICMP message gives, as the window shows them: a send or a
+    // read that failed, a text that was no address, and an unknown number.
+    {-1, -1, 11006, "No Resources", ""}, {-1, -1, 11018, "Bad Destination", ""},
+    {-1, -1, 11050, "General Failure", ""}, {-1, -1, -1, "Unknown Response", ""},
+    {-1, -1, 11019, "Unknown Response", ""},
 };
 
 // An error as the sweep files it.
@@ -101,10 +99,9 @@ TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
 }
 
 TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
-  const std::pair<int, std::int32_t> rows[] = {
-      {ENETUNREACH, 11002}, {EHOSTUNREACH, 11003}, {ENOBUFS, 11006}, {EAGAIN, 11006}, {EMSGSIZE, 11009},
-      {EACCES, 11018},      {EINVAL, 11018},       {EPERM, 11018},   {EIO, 11050},    {0, 11050}};
-  for (const auto& [error, status] : rows) EXPECT_EQ(linuxnet::StatusFromErrno(error), status) << error;
+  // The kernel's own refusals that the simulated network cannot provoke.
+  EXPECT_EQ(linuxnet::StatusFromErrno(ENOBUFS), IP_NO_RESOURCES);
+  EXPECT_EQ(linuxnet::StatusFromErrno(EIO), IP_GENERAL_FAILURE);
   const auto local = linuxnet::ParseErrorQueueMessage(ExtendedError(SO_EE_ORIGIN_LOCAL, 0, 0, EMSGSIZE, std::nullopt),
                                                       Request(0), kTarget);
   ASSERT_TRUE(local);

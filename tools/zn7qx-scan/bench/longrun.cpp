@@ -36,11 +36,14 @@ std::string Tally(const std::vector<AddressRange>& ranges, std::int64_t& sent) {
 }
 
 // A standing watch with its metrics, sweeps back to back (each with a short
-// time-out, so that many fit in minutes): the descriptors, resident set and
-// live heap, and the metrics file's size and series, every 1000 sweeps.
+// time-out, so that many fit in minutes; RANGE holds no silent address, whose
+// requests would wait for address resolution for seconds): the descriptors,
+// resident set and live heap, and the metrics file's size and series, every
+// 1000 sweeps.
 int Watch(const std::vector<AddressRange>& ranges, std::int64_t sweeps, const std::string& metricsPath) {
   linuxnet::EchoSocket socket = linuxnet::EchoSocket::Open();
   if (!socket) return std::fprintf(stderr, "no echo socket\n"), 1;
+  EnlargeSocketBuffers(socket.fd());
   SocketTransport transport(std::move(socket));
   SweepOptions sweep;
   sweep.timeout = std::chrono::milliseconds(20);
