@@ -38,14 +38,18 @@ TEST(Sweep, PacesItsRequestsAndTimesEachOutFromItsOwnSend) {
     std::chrono::milliseconds answerAfter;  // 0: silent
     std::vector<std::chrono::milliseconds> firstSends;
     std::chrono::milliseconds elapsed;
+    std::chrono::milliseconds stall{0};  // each wait ends so much late
   } rows[] = {
       // Each answers 250 ms after its own request, long after the first one's time-out.
       {100, 1, 20, 250ms, {0ms, 10ms, 20ms}, 190ms + 250ms},
       {1000, 4, 10, 0ms, {0ms, 0ms, 0ms, 0ms, 1ms, 2ms}, 6ms + 300ms},
       {1000, 1, 10, 0ms, {0ms, 1ms, 2ms}, 9ms + 300ms},
+      // Stalls are made up by one burst at most, not by the 30 requests they cost.
+      {1000, 4, 40, 0ms, {0ms, 0ms, 0ms, 0ms, 31ms, 31ms, 31ms, 31ms, 62ms}, 279ms + 300ms + 30ms, 30ms},
   };
   for (const auto& row : rows) {
     ScriptedTransport net;
+    net.oversleep = row.stall;
     for (int i = 1; i <= row.addresses; ++i)
       if (row.answerAfter > 0ms) net.scripts[Net(Address(i))] = AnswerAsHost(row.answerAfter);
     const SweepResult r = RunSweep(Range(Address(1), Address(row.addresses)), net, Paced(row.rate, row.burst));
@@ -53,6 +57,12 @@ TEST(Sweep, PacesItsRequestsAndTimesEachOutFromItsOwnSend) {
     for (std::size_t i = 0; i < row.firstSends.size(); ++i) EXPECT_EQ(net.sent[i].at - net.start(), row.firstSends[i]);
     for (std::size_t i = 0; i < net.sent.size(); ++i) EXPECT_EQ(net.sent[i].dest, Net(Address(static_cast<int>(i) + 1)));
     EXPECT_EQ(r.counts.elapsed, row.elapsed) << "the last answer or time-out ends the sweep";
+    // In any stretch of time, no more than the burst plus the rate.
+    for (std::size_t i = 0; i < net.sent.size(); ++i)
+      for (std::size_t j = i; j < net.sent.size(); ++j)
+        EXPECT_LE(static_cast<double>(j - i + 1),
+                  static_cast<double>(row.burst) + row.rate * std::chrono::duration<double>(net.sent[j].at - net.sent[i].at).count())
+            << "requests " << i << " to " << j;
     EXPECT_EQ(r.counts.hosts + r.counts.silent, row.addresses);
   }
 }

@@ -21,9 +21,6 @@ using std::chrono::nanoseconds;
 constexpr std::size_t kSequences = 65536;
 // Sends in one go when the pace has fallen behind (a late wake-up).
 constexpr int kSendsPerRound = 64;
-// Further behind than this (a long stall), the pace starts afresh instead of
-// catching up; short stalls on a busy machine are made up in bursts.
-constexpr nanoseconds kMaxLag = std::chrono::milliseconds(100);
 // Back-off when the kernel has no buffer for another request.
 constexpr nanoseconds kNoBufferPause = std::chrono::milliseconds(1);
 constexpr int kNoBufferTries = 200;
@@ -152,10 +149,10 @@ class SweepRun {
 
   void SendDue(Clock::time_point now) {
     if (now < pauseUntil_) return;
-    if (now - NextSendTime() > kMaxLag) {
-      paceBase_ = now;
-      paced_ = burst_ - 1;  // the burst was the start's, not a stall's
-    }
+    // A stall (a busy machine, a late wake-up) is made up by one burst at
+    // most: never more than the burst plus the rate in any stretch of time,
+    // as a token bucket of the burst's depth allows.
+    if (paced_ >= burst_ - 1 && now - NextSendTime() > interval_ * (burst_ - 1)) paceBase_ = now - interval_ * paced_;
     for (int burst = 0; burst < kSendsPerRound && HaveWork() && now >= NextSendTime(); ++burst) {
       const auto sequence = FreeSequence();
       if (!sequence) return;
