@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -15,6 +16,8 @@
 namespace zn7qx::linuxnet {
 
 enum class SocketKind { None, Datagram, Raw };
+
+inline constexpr std::chrono::milliseconds WaitHookInterval{5};
 
 class EchoSocket {
  public:
@@ -63,9 +66,13 @@ class EchoSocket {
   // replies from any other address than dest, are dropped. When the socket
   // can no longer be waited on or read, an error event with
   // IP_GENERAL_FAILURE (and the errno in localErrno). Events carry the time
-  // the kernel received them.
+  // the kernel received them, and one that arrived after the deadline counts
+  // as none. whileWaiting, when given, is called on this thread every
+  // WaitHookInterval while the wait goes on, also under a flood: the
+  // caller's chance to do what must not wait for the reply.
   std::optional<EchoEvent> WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
-                                   std::chrono::steady_clock::time_point deadline);
+                                   std::chrono::steady_clock::time_point deadline,
+                                   const std::function<void()>& whileWaiting = {});
 
  private:
   EchoSocket(int fd, SocketKind kind, std::uint16_t identifier);
