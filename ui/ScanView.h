@@ -49,6 +49,11 @@ class ScanView {
 
   // Enables element index of tmrPing; an element already running keeps its pace.
   virtual void SetTimerEnabled(int index) = 0;
+
+  // Called every few milliseconds while a probe waits for its reply. No
+  // handler of the window may run here: only what must not wait for the
+  // probe, such as a screen reader's questions.
+  virtual void WhileProbeWaits() {}
 };
 
 }  // namespace zn7qx

@@ -1,17 +1,15 @@
 #include "ui/frmMain.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDBusConnection>
 #include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
-#include <QThread>
 #include <limits>
 
 #ifndef ZN7QX_MAKER_WEB
@@ -162,9 +160,9 @@ frmMain::frmMain(ScanSeams seams, QWidget* parent)
   }
   txtIpAddrStart->setFocus(Qt::OtherFocusReason);
 
-  connect(cmdBeginScan, &QPushButton::clicked, this, [this] { controller_.BeginScan(); });
-  connect(cmdCancelScan, &QPushButton::clicked, this, [this] { controller_.CancelScan(); });
-  connect(cmdDefaultRange, &QPushButton::clicked, this, [this] { controller_.SetDefaultRange(); });
+  connect(cmdBeginScan, &QPushButton::clicked, this, [this] { Command(&ScanController::BeginScan); });
+  connect(cmdCancelScan, &QPushButton::clicked, this, [this] { Command(&ScanController::CancelScan); });
+  connect(cmdDefaultRange, &QPushButton::clicked, this, [this] { Command(&ScanController::SetDefaultRange); });
 
   for (int i = 0; i < kTimerCount; ++i) {
     auto* timer = new QTimer(this);
@@ -204,37 +202,38 @@ void frmMain::ShowMessage(const MessageBoxRequest& request) {
 }
 
 void frmMain::SetTimerEnabled(int index) {
-  if (index < 0 || index >= kTimerCount) return;
+  if (closed_ || index < 0 || index >= kTimerCount) return;
   QTimer* timer = tmrPing[static_cast<std::size_t>(index)];
   // A running timer keeps its phase, so the pace stays one tick per 100 ms.
   if (!timer->isActive()) timer->start();
 }
 
+void frmMain::Command(void (ScanController::*command)()) {
+  if (inTick_ || boxesOpen_ > 0 || closed_) return;
+  (controller_.*command)();
+}
+
 void frmMain::OnTimerTick(int index) {
-  // A tick that falls due inside one of this window's handlers (a probe, or
-  // a box that any of them opened) must not probe there: the scan goes on
-  // with the next tick after.
-  if (inTick_ || boxesOpen_ > 0) return;
+  // A tick that falls due inside one of this window's handlers (a box that
+  // one of them opened) must not probe there: the scan goes on with the
+  // next tick after.
+  if (inTick_ || boxesOpen_ > 0 || closed_) return;
   inTick_ = true;
-  if (QAccessible::isActive() && queue_.Count() > 0) AnswerBetweenProbes();
   controller_.PingTick(index);
   inTick_ = false;
 }
 
-void frmMain::AnswerBetweenProbes() {
-  // A screen reader asks in a row of calls, each one sent when the last is
-  // answered, so the row is still coming when the next tick falls due: the
-  // window answers until the row has stopped for a moment.
-  constexpr int kQuietMs = 10, kLongestMs = 100;
-  QElapsedTimer quiet, total;
-  quiet.start();
-  total.start();
-  while (quiet.elapsed() < kQuietMs && total.elapsed() < kLongestMs) {
-    if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents)) {
-      quiet.restart();
-    } else {
-      QThread::usleep(500);
-    }
+void frmMain::WhileProbeWaits() {
+  // A screen reader's questions reach this thread as calls that Qt's
+  // accessibility bridge posts from the bus to its own two objects: only
+  // those are delivered here. Input, timers and every other event wait for
+  // the probe's end, so no handler of the window runs inside the tick. A
+  // reader's press of a button starts an animated click, whose timer then
+  // comes after the probe like any click.
+  if (!QAccessible::isActive()) return;
+  const QDBusConnection bus(QStringLiteral("a11y"));
+  for (const QString& path : {QStringLiteral("/org/a11y/atspi/accessible"), QStringLiteral("/org/a11y/atspi/cache")}) {
+    if (QObject* bridge = bus.objectRegisteredAt(path)) QCoreApplication::sendPostedEvents(bridge, QEvent::MetaCall);
   }
 }
 
@@ -295,8 +294,9 @@ void frmMain::changeEvent(QEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-  // No probe after the close: the timers stop before the scan ends and the
-  // sockets are released.
+  // No probe after the close: the timers stop, for good, before the scan
+  // ends and the sockets are released.
+  closed_ = true;
   for (QTimer* timer : tmrPing) timer->stop();
   controller_.OnClose();
   event->accept();

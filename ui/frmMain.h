@@ -52,6 +52,7 @@ class frmMain final : public QWidget, public ScanView {
   void SetLastErrorText(const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetTimerEnabled(int index) override;
+  void WhileProbeWaits() override;
 
   // Widgets, named as the window's design names them, created in stacking
   // order (a later widget is drawn above an earlier one it overlaps).
@@ -86,7 +87,9 @@ class frmMain final : public QWidget, public ScanView {
  private:
   bool HandleKey(const QKeyEvent& event);
   void OnTimerTick(int index);
-  void AnswerBetweenProbes();
+  // A command of the user's; none while another handler runs (a box of
+  // it is open), to which the window is modal, also for a reader's press.
+  void Command(void (ScanController::*command)());
 
   ListWidgetTextList queue_;
   ListWidgetTextList units_;
@@ -95,6 +98,7 @@ class frmMain final : public QWidget, public ScanView {
   ScanController controller_;
   bool opened_ = false;
   bool inTick_ = false;
+  bool closed_ = false;
   int boxesOpen_ = 0;
 };
 

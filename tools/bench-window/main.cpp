@@ -176,9 +176,10 @@ int main(int argc, char** argv) {
   ProbeCost cost;
   zn7qx::ScanSeams seams = zn7qx::RealSeams();
   auto ping = seams.ping;
-  seams.ping = [&cost, ping](const std::string& address, zn7qx::ICMP_ECHO_REPLY& reply) {
+  seams.ping = [&cost, ping](const std::string& address, zn7qx::ICMP_ECHO_REPLY& reply,
+                             const zn7qx::PingWaitHook& whileWaiting) {
     const double before = ThreadCpuSeconds();
-    const std::int32_t status = ping(address, reply);
+    const std::int32_t status = ping(address, reply, whileWaiting);
     cost.cpuSeconds += ThreadCpuSeconds() - before;
     ++cost.probes;
     return status;
