@@ -69,8 +69,9 @@ void SocketsCleanup();
 int SocketsStartupCount();
 
 // Called every few milliseconds while a probe waits for its reply, on the
-// probing thread.
-using PingWaitHook = std::function<void()>;
+// probing thread; it tells whether it found anything to do, and is then
+// called again soon.
+using PingWaitHook = std::function<bool()>;
 
 // One echo request with ProbePayload to the dotted-quad address, up to 300 ms.
 // Clears and fills reply; returns reply.Status, or -1 when nothing was sent.

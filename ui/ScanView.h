@@ -52,8 +52,8 @@ class ScanView {
 
   // Called every few milliseconds while a probe waits for its reply. No
   // handler of the window may run here: only what must not wait for the
-  // probe, such as a screen reader's questions.
-  virtual void WhileProbeWaits() {}
+  // probe, such as a screen reader's questions. Whether there was any.
+  virtual bool WhileProbeWaits() { return false; }
 };
 
 }  // namespace zn7qx

@@ -1,9 +1,6 @@
 #include "ui/frmMain.h"
 
-#include <QAccessible>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDBusConnection>
 #include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
@@ -221,20 +218,6 @@ void frmMain::OnTimerTick(int index) {
   inTick_ = true;
   controller_.PingTick(index);
   inTick_ = false;
-}
-
-void frmMain::WhileProbeWaits() {
-  // A screen reader's questions reach this thread as calls that Qt's
-  // accessibility bridge posts from the bus to its own two objects: only
-  // those are delivered here. Input, timers and every other event wait for
-  // the probe's end, so no handler of the window runs inside the tick. A
-  // reader's press of a button starts an animated click, whose timer then
-  // comes after the probe like any click.
-  if (!QAccessible::isActive()) return;
-  const QDBusConnection bus(QStringLiteral("a11y"));
-  for (const QString& path : {QStringLiteral("/org/a11y/atspi/accessible"), QStringLiteral("/org/a11y/atspi/cache")}) {
-    if (QObject* bridge = bus.objectRegisteredAt(path)) QCoreApplication::sendPostedEvents(bridge, QEvent::MetaCall);
-  }
 }
 
 bool frmMain::HandleKey(const QKeyEvent& event) {

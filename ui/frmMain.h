@@ -12,6 +12,7 @@
 
 #include "ui/ListWidgetTextList.h"
 #include "ui/MessageBoxes.h"
+#include "ui/ReaderRequests.h"
 #include "ui/ScanController.h"
 #include "ui/ScanSeams.h"
 #include "ui/ScanView.h"
@@ -52,7 +53,7 @@ class frmMain final : public QWidget, public ScanView {
   void SetLastErrorText(const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetTimerEnabled(int index) override;
-  void WhileProbeWaits() override;
+  bool WhileProbeWaits() override { return readerRequests_.Answer(); }
 
   // Widgets, named as the window's design names them, created in stacking
   // order (a later widget is drawn above an earlier one it overlaps).
@@ -95,6 +96,9 @@ class frmMain final : public QWidget, public ScanView {
   ListWidgetTextList units_;
   ListWidgetTextList others_;
   MessagePresenter presenter_ = ShowModalMessageBox;
+  // A reader's press of a button starts an animated click, whose timer
+  // comes after the probe, as a click does.
+  ReaderRequests readerRequests_;
   ScanController controller_;
   bool opened_ = false;
   bool inTick_ = false;

@@ -309,7 +309,7 @@ std::optional<EchoEvent> EchoSocket::ReceiveOne() {
 
 std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
                                              std::chrono::steady_clock::time_point deadline,
-                                             const std::function<void()>& whileWaiting) {
+                                             const std::function<bool()>& whileWaiting) {
   using Clock = std::chrono::steady_clock;
   if (kind_ == SocketKind::None) return std::nullopt;
   // A wait that cannot go on is a failure of its own, not a silent address.
@@ -323,7 +323,7 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
     event.received = Clock::now();
     return event;
   };
-  auto hookDue = Clock::now() + WaitHookInterval;
+  auto hookDue = Clock::now(), busyUntil = hookDue;
   for (;;) {
     // Whatever is waiting first, then the clock, so that a flood of
     // unrelated packets cannot keep us past the deadline. An answer read
@@ -342,8 +342,10 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
     const auto now = Clock::now();
     if (now >= deadline) return std::nullopt;
     if (whileWaiting && now >= hookDue) {
-      whileWaiting();
-      hookDue = Clock::now() + WaitHookInterval;
+      if (whileWaiting()) busyUntil = Clock::now() + WaitHookBusyFor;
+      const auto after = Clock::now();
+      const std::chrono::microseconds interval = after < busyUntil ? WaitHookBusyInterval : WaitHookInterval;
+      hookDue = after + interval;
       continue;
     }
     const auto wake = whileWaiting ? std::min(deadline, hookDue) : deadline;

@@ -33,8 +33,8 @@ class WindowOnTheSite : public WindowTest {
                                            const PingWaitHook& hook) {
       net.pinged.push_back(address);
       return ping(address, reply, [&] {
-        hook();
         if (duringWait) duringWait();
+        return hook();
       });
     };
     Open(false, seams);
