@@ -9,6 +9,8 @@
 #include <QShowEvent>
 #include <limits>
 
+#include "ui/AccessibleWindow.h"
+
 #ifndef ZN7QX_MAKER_WEB
 #define ZN7QX_MAKER_WEB "morvalent.example"
 #endif
@@ -69,6 +71,7 @@ frmMain::frmMain(ScanSeams seams, QWidget* parent)
       units_(*lstIpZN7QX, QColor(0, 0, 255)),
       others_(*lstIpOther),
       controller_(*this, std::move(seams)) {
+  InstallAccessibleWindow();
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Morvalent ZN7QX IP Address Finder"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -48,6 +48,17 @@ TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOne
     QWidget* hit = window->childAt(w->geometry().center());
     EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << w->objectName().toStdString();
   }
+  // A screen reader meets what the window shows, and only that.
+  QAccessibleInterface* read = QAccessible::queryAccessibleInterface(window.get());
+  std::vector<QObject*> readable, shown;
+  for (int i = 0; i < read->childCount(); ++i) {
+    readable.push_back(read->child(i)->object());
+    EXPECT_EQ(read->indexOfChild(read->child(i)), i);
+  }
+  for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->isVisible()) shown.push_back(w);
+  }
+  EXPECT_EQ(readable, shown);
   const QFontMetrics header = window->Label4->fontMetrics();
   EXPECT_LE(header.horizontalAdvance(window->Label4->text()), window->Label4->width());
   EXPECT_LE(header.height(), window->Label4->height() + 3);
