@@ -20,7 +20,7 @@ if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # of the desktop entry and the AppStream metadata, python3 for JSON, and a
   # session bus with the accessibility bus and a screen reader's client.
   packages+=(xvfb xauth clang libclang-rt-14-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
-             python3 dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
+             python3 dbus at-spi2-core python3-gi gir1.2-atspi-2.0)
 fi
 
 missing=()
