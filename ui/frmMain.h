@@ -53,7 +53,7 @@ class frmMain final : public QWidget, public ScanView {
   void SetLastErrorText(const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetTimerEnabled(int index) override;
-  bool WhileProbeWaits() override { return readerRequests_.Answer(); }
+  PingWaitHook WhileProbeWaits() override;
 
   // Widgets, named as the window's design names them, created in stacking
   // order (a later widget is drawn above an earlier one it overlaps).

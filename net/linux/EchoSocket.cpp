@@ -324,11 +324,12 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
     return event;
   };
   auto hookDue = Clock::now(), busyUntil = hookDue;
+  bool readable = true;  // a wait that ended on the hook's time read nothing
   for (;;) {
     // Whatever is waiting first, then the clock, so that a flood of
     // unrelated packets cannot keep us past the deadline. An answer read
     // late (the hook ran on) counts by when it came.
-    while (auto event = ReceiveOne()) {
+    while (auto event = readable ? ReceiveOne() : std::nullopt) {
       // A reply must come from the address probed; an error must quote a
       // request that went there.
       if (event->sequence == sequence && event->peer == destNetworkOrder) {
@@ -354,6 +355,7 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
                      static_cast<long>(left.count() % 1'000'000'000)};
     pollfd watch{fd_, POLLIN, 0};
     const int ready = ppoll(&watch, 1, &timeout, nullptr);
+    readable = ready != 0;
     if (ready < 0 && errno != EINTR) return failure(errno);
     if (ready > 0 && (watch.revents & POLLNVAL) != 0) return failure(EBADF);
   }

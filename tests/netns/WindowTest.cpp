@@ -34,7 +34,7 @@ class WindowOnTheSite : public WindowTest {
       net.pinged.push_back(address);
       return ping(address, reply, [&] {
         if (duringWait) duringWait();
-        return hook();
+        return hook && hook();
       });
     };
     Open(false, seams);
