@@ -6,8 +6,8 @@
 // each scan runs again while the reader reads the window over and over, and
 // the two paces are compared. With --scans N, then N scans of eight answering
 // addresses in a row, and the descriptors, resident set and live heap before
-// and after them. Run it through run.sh or reader.sh, which build the
-// isolated network (and the accessibility bus) around it.
+// and after them. Run it through run.sh, which builds the isolated
+// network (and with --reader the accessibility bus) around it.
 
 #include <sys/resource.h>
 #include <time.h>
