@@ -38,7 +38,7 @@ def scan(start, end, press, summary):
     stats, last, pressed, deadline = reader.Stats(), None, press is None, time.monotonic() + 40
     for box, text in zip(boxes, (start, end)):
         A.EditableText.set_text_contents(box, text)
-    before = A.Accessible.get_name(status)
+    text = before = A.Accessible.get_name(status)
     stats.ask(A.Action.do_action, button["Begin Scan"], 0)
     while A.Accessible.get_name(status) == before and time.monotonic() < deadline:
         time.sleep(0.01)  # the press is a click, 100 ms long
