@@ -33,7 +33,9 @@ zn7qx::ScanSeams NoSeams() {
   zn7qx::ScanSeams s;
   s.socketsInitialize = []() -> bool { NoNetwork(); };
   s.socketsCleanup = []() { NoNetwork(); };
-  s.ping = [](const std::string&, zn7qx::ICMP_ECHO_REPLY&) -> std::int32_t { NoNetwork(); };
+  s.ping = [](const std::string&, zn7qx::ICMP_ECHO_REPLY&, const zn7qx::PingWaitHook&) -> std::int32_t {
+    NoNetwork();
+  };
   s.statusText = [](std::int32_t) -> std::string { NoNetwork(); };
   s.localSubnetMask = []() -> zn7qx::NumericAddress { NoNetwork(); };
   s.localIPAddress = []() -> zn7qx::NumericAddress { NoNetwork(); };

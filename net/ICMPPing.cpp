@@ -46,7 +46,7 @@ void SocketsCleanup() {
 
 int SocketsStartupCount() { return startups.load(); }
 
-std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply) {
+std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& whileWaiting) {
   using Clock = std::chrono::steady_clock;
   std::memset(&reply, 0, sizeof reply);
 
@@ -67,7 +67,7 @@ std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply) {
     return reply.Status;
   }
 
-  const auto event = socket.WaitFor(sequence, dest, deadline);
+  const auto event = socket.WaitFor(sequence, dest, deadline, whileWaiting);
   if (!event) {
     reply.Status = IP_REQ_TIMED_OUT;
     return reply.Status;

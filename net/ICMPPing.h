@@ -3,6 +3,7 @@
 // payload, and the table of status texts.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -67,9 +68,14 @@ void SocketsCleanup();
 // Start-ups not yet released (never below 0).
 int SocketsStartupCount();
 
+// Called every few milliseconds while a probe waits for its reply, on the
+// probing thread; it tells whether it found anything to do, and is then
+// called again soon.
+using PingWaitHook = std::function<bool()>;
+
 // One echo request with ProbePayload to the dotted-quad address, up to 300 ms.
 // Clears and fills reply; returns reply.Status, or -1 when nothing was sent.
-std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply);
+std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& whileWaiting = {});
 
 std::string GetStatusText(std::int32_t status);
 

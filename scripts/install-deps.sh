@@ -22,7 +22,7 @@ if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # session bus with the accessibility bus and a screen reader's client, and
   # systemd-analyze for the watch's unit.
   packages+=(xvfb xauth clang libclang-rt-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
-             python3 dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 systemd)
+             python3 dbus at-spi2-core python3-gi gir1.2-atspi-2.0 systemd)
 fi
 
 missing=()

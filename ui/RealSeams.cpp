@@ -25,7 +25,9 @@ ScanSeams RealSeams() {
   ScanSeams s;
   s.socketsInitialize = [] { return SocketsInitialize(); };
   s.socketsCleanup = [] { SocketsCleanup(); };
-  s.ping = [](const std::string& address, ICMP_ECHO_REPLY& reply) { return Ping(address, reply); };
+  s.ping = [](const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& whileWaiting) {
+    return Ping(address, reply, whileWaiting);
+  };
   s.statusText = [](std::int32_t status) { return GetStatusText(status); };
   s.localSubnetMask = [] { return GetLocalSubnetMask(); };
   s.localIPAddress = [] { return GetLocalIPAddress(); };

@@ -89,7 +89,7 @@ void ScanController::PingTick(int index) {
       view_.SetStatusText("Pinging " + address + ". Addresses remaining: " + std::to_string(queue.Count()));
 
       ICMP_ECHO_REPLY reply{};
-      const std::int32_t status = seams_.ping(address, reply);
+      const std::int32_t status = seams_.ping(address, reply, view_.WhileProbeWaits());
       if (status == IP_SUCCESS) {
         const std::string_view data(reply.Data, sizeof reply.Data);
         if (auto text = UnitTextFromReply(data)) {

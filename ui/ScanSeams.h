@@ -16,7 +16,8 @@ namespace zn7qx {
 struct ScanSeams {
   std::function<bool()> socketsInitialize;
   std::function<void()> socketsCleanup;
-  std::function<std::int32_t(const std::string& address, ICMP_ECHO_REPLY& reply)> ping;
+  std::function<std::int32_t(const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& whileWaiting)>
+      ping;
   std::function<std::string(std::int32_t status)> statusText;
   std::function<NumericAddress()> localSubnetMask;
   std::function<NumericAddress()> localIPAddress;

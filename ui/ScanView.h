@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "net/ICMPPing.h"
+
 namespace zn7qx {
 
 // An ordered list of texts: item 0 is the oldest, items stay in append order.
@@ -49,6 +51,11 @@ class ScanView {
 
   // Enables element index of tmrPing; an element already running keeps its pace.
   virtual void SetTimerEnabled(int index) = 0;
+
+  // What to do while a probe waits for its reply (see PingWaitHook), empty
+  // when nothing: no handler of the window may run there, only what must not
+  // wait for the probe, such as a screen reader's questions.
+  virtual PingWaitHook WhileProbeWaits() { return {}; }
 };
 
 }  // namespace zn7qx

@@ -1,18 +1,16 @@
 #include "ui/frmMain.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAccessible>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
-#include <QThread>
 #include <limits>
+
+#include "ui/AccessibleWindow.h"
 
 #ifndef ZN7QX_MAKER_WEB
 #define ZN7QX_MAKER_WEB "morvalent.example"
@@ -74,6 +72,7 @@ frmMain::frmMain(ScanSeams seams, QWidget* parent)
       units_(*lstIpZN7QX, QColor(0, 0, 255)),
       others_(*lstIpOther),
       controller_(*this, std::move(seams)) {
+  InstallAccessibleWindow();
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Morvalent ZN7QX IP Address Finder"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -162,9 +161,9 @@ frmMain::frmMain(ScanSeams seams, QWidget* parent)
   }
   txtIpAddrStart->setFocus(Qt::OtherFocusReason);
 
-  connect(cmdBeginScan, &QPushButton::clicked, this, [this] { controller_.BeginScan(); });
-  connect(cmdCancelScan, &QPushButton::clicked, this, [this] { controller_.CancelScan(); });
-  connect(cmdDefaultRange, &QPushButton::clicked, this, [this] { controller_.SetDefaultRange(); });
+  connect(cmdBeginScan, &QPushButton::clicked, this, [this] { Command(&ScanController::BeginScan); });
+  connect(cmdCancelScan, &QPushButton::clicked, this, [this] { Command(&ScanController::CancelScan); });
+  connect(cmdDefaultRange, &QPushButton::clicked, this, [this] { Command(&ScanController::SetDefaultRange); });
 
   for (int i = 0; i < kTimerCount; ++i) {
     auto* timer = new QTimer(this);
@@ -204,38 +203,32 @@ void frmMain::ShowMessage(const MessageBoxRequest& request) {
 }
 
 void frmMain::SetTimerEnabled(int index) {
-  if (index < 0 || index >= kTimerCount) return;
+  if (closed_ || index < 0 || index >= kTimerCount) return;
   QTimer* timer = tmrPing[static_cast<std::size_t>(index)];
   // A running timer keeps its phase, so the pace stays one tick per 100 ms.
   if (!timer->isActive()) timer->start();
 }
 
+void frmMain::Command(void (ScanController::*command)()) {
+  if (inTick_ || boxesOpen_ > 0 || closed_) return;
+  (controller_.*command)();
+}
+
 void frmMain::OnTimerTick(int index) {
-  // A tick that falls due inside one of this window's handlers (a probe, or
-  // a box that any of them opened) must not probe there: the scan goes on
-  // with the next tick after.
-  if (inTick_ || boxesOpen_ > 0) return;
+  // A tick that falls due inside one of this window's handlers (a box that
+  // one of them opened) must not probe there: the scan goes on with the
+  // next tick after.
+  if (inTick_ || boxesOpen_ > 0 || closed_) return;
   inTick_ = true;
-  if (QAccessible::isActive() && queue_.Count() > 0) AnswerBetweenProbes();
   controller_.PingTick(index);
   inTick_ = false;
 }
 
-void frmMain::AnswerBetweenProbes() {
-  // A screen reader asks in a row of calls, each one sent when the last is
-  // answered, so the row is still coming when the next tick falls due: the
-  // window answers until the row has stopped for a moment.
-  constexpr int kQuietMs = 10, kLongestMs = 100;
-  QElapsedTimer quiet, total;
-  quiet.start();
-  total.start();
-  while (quiet.elapsed() < kQuietMs && total.elapsed() < kLongestMs) {
-    if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents)) {
-      quiet.restart();
-    } else {
-      QThread::usleep(500);
-    }
-  }
+PingWaitHook frmMain::WhileProbeWaits() {
+  // Nothing to answer without the accessibility bus: the probe waits as it
+  // always has.
+  if (!QAccessible::isActive()) return {};
+  return [this] { return readerRequests_.Answer(); };
 }
 
 bool frmMain::HandleKey(const QKeyEvent& event) {
@@ -295,8 +288,9 @@ void frmMain::changeEvent(QEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-  // No probe after the close: the timers stop before the scan ends and the
-  // sockets are released.
+  // No probe after the close: the timers stop, for good, before the scan
+  // ends and the sockets are released.
+  closed_ = true;
   for (QTimer* timer : tmrPing) timer->stop();
   controller_.OnClose();
   event->accept();

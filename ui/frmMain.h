@@ -12,6 +12,7 @@
 
 #include "ui/ListWidgetTextList.h"
 #include "ui/MessageBoxes.h"
+#include "ui/ReaderRequests.h"
 #include "ui/ScanController.h"
 #include "ui/ScanSeams.h"
 #include "ui/ScanView.h"
@@ -52,6 +53,7 @@ class frmMain final : public QWidget, public ScanView {
   void SetLastErrorText(const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetTimerEnabled(int index) override;
+  PingWaitHook WhileProbeWaits() override;
 
   // Widgets, named as the window's design names them, created in stacking
   // order (a later widget is drawn above an earlier one it overlaps).
@@ -86,15 +88,21 @@ class frmMain final : public QWidget, public ScanView {
  private:
   bool HandleKey(const QKeyEvent& event);
   void OnTimerTick(int index);
-  void AnswerBetweenProbes();
+  // A command of the user's; none while another handler runs (a box of
+  // it is open), to which the window is modal, also for a reader's press.
+  void Command(void (ScanController::*command)());
 
   ListWidgetTextList queue_;
   ListWidgetTextList units_;
   ListWidgetTextList others_;
   MessagePresenter presenter_ = ShowModalMessageBox;
+  // A reader's press of a button starts an animated click, whose timer
+  // comes after the probe, as a click does.
+  ReaderRequests readerRequests_;
   ScanController controller_;
   bool opened_ = false;
   bool inTick_ = false;
+  bool closed_ = false;
   int boxesOpen_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -293,7 +294,8 @@ std::optional<EchoEvent> EchoSocket::ReceiveOne() {
 }
 
 std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
-                                             std::chrono::steady_clock::time_point deadline) {
+                                             std::chrono::steady_clock::time_point deadline,
+                                             const std::function<bool()>& whileWaiting) {
   using Clock = std::chrono::steady_clock;
   if (kind_ == SocketKind::None) return std::nullopt;
   // A wait that cannot go on is a failure of its own, not a silent address.
@@ -307,23 +309,39 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
     event.received = Clock::now();
     return event;
   };
+  auto hookDue = Clock::now(), busyUntil = hookDue;
+  bool readable = true;  // a wait that ended on the hook's time read nothing
   for (;;) {
     // Whatever is waiting first, then the clock, so that a flood of
-    // unrelated packets cannot keep us past the deadline.
-    while (auto event = ReceiveOne()) {
+    // unrelated packets cannot keep us past the deadline. An answer read
+    // late (the hook ran on) counts by when it came.
+    while (auto event = readable ? ReceiveOne() : std::nullopt) {
       // A reply must come from the address probed; an error must quote a
       // request that went there.
-      if (event->sequence == sequence && event->peer == destNetworkOrder) return event;
+      if (event->sequence == sequence && event->peer == destNetworkOrder) {
+        if (event->received > deadline) return std::nullopt;
+        return event;
+      }
       if (Clock::now() >= deadline) return std::nullopt;
+      if (whileWaiting && Clock::now() >= hookDue) break;
     }
     if (failed_ != 0) return failure(failed_);
     const auto now = Clock::now();
     if (now >= deadline) return std::nullopt;
-    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+    if (whileWaiting && now >= hookDue) {
+      if (whileWaiting()) busyUntil = Clock::now() + WaitHookBusyFor;
+      const auto after = Clock::now();
+      const std::chrono::microseconds interval = after < busyUntil ? WaitHookBusyInterval : WaitHookInterval;
+      hookDue = after + interval;
+      continue;
+    }
+    const auto wake = whileWaiting ? std::min(deadline, hookDue) : deadline;
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now);
     timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
                      static_cast<long>(left.count() % 1'000'000'000)};
     pollfd watch{fd_, POLLIN, 0};
     const int ready = ppoll(&watch, 1, &timeout, nullptr);
+    readable = ready != 0;
     if (ready < 0 && errno != EINTR) return failure(errno);
     if (ready > 0 && (watch.revents & POLLNVAL) != 0) return failure(EBADF);
   }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -15,6 +16,12 @@
 namespace zn7qx::linuxnet {
 
 enum class SocketKind { None, Datagram, Raw };
+
+// How often WaitFor calls its hook: now and then, and often for a while
+// after a call that found work, since more of it tends to follow.
+inline constexpr std::chrono::milliseconds WaitHookInterval{5};
+inline constexpr std::chrono::microseconds WaitHookBusyInterval{100};
+inline constexpr std::chrono::milliseconds WaitHookBusyFor{20};
 
 class EchoSocket {
  public:
@@ -63,9 +70,14 @@ class EchoSocket {
   // replies from any other address than dest, are dropped. When the socket
   // can no longer be waited on or read, an error event with
   // IP_GENERAL_FAILURE (and the errno in localErrno). Events carry the time
-  // the kernel received them.
+  // the kernel received them, and one that arrived after the deadline counts
+  // as none. whileWaiting, when given, is called on this thread while the
+  // wait goes on, also under a flood (see WaitHookInterval): the caller's
+  // chance to do what must not wait for the reply. It tells whether it
+  // found anything to do.
   std::optional<EchoEvent> WaitFor(std::uint16_t sequence, std::uint32_t destNetworkOrder,
-                                   std::chrono::steady_clock::time_point deadline);
+                                   std::chrono::steady_clock::time_point deadline,
+                                   const std::function<bool()>& whileWaiting = {});
 
  private:
   EchoSocket(int fd, SocketKind kind, std::uint16_t identifier);

@@ -7,7 +7,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <thread>
 
 #include "net/ICMPPing.h"
 #include "net/linux/EchoSocket.h"
@@ -57,6 +59,41 @@ TEST(EchoSocket, AnInterruptedWaitGoesOnAndAnAnswerCountsFromItsArrival) {
   close(ends[1]);
   ASSERT_TRUE(event);
   EXPECT_LT(event->received - start, milliseconds(30));
+}
+
+// The wait gives its hook a turn every few milliseconds, and often while it
+// finds work; an answer counts by its arrival, also one read late after it.
+TEST(EchoSocket, AWaitCallsItsHookEveryFewMillisecondsAndALateAnswerIsNone) {
+  const Bytes reply = Ip(Net("198.18.0.10"), Net("198.18.0.1"), Icmp(0, 0, 0x4242, 7, "Found.A"));
+  struct Row { int answerMs; bool busy, answered; };  // no answer at all below 0
+  for (const Row row : {Row{-1, false, false}, Row{-1, true, false}, Row{100, false, true}, Row{320, false, false}}) {
+    SCOPED_TRACE(testing::Message() << row.answerMs << (row.busy ? ", a busy hook" : ""));
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, ends), 0);
+    auto socket = linuxnet::EchoSocket::Adopt(ends[0], linuxnet::SocketKind::Raw, 0x4242);
+    const auto start = Clock::now(), deadline = start + milliseconds(PingTimeoutMs);
+    auto last = start;
+    Clock::duration gap{};
+    bool sent = row.answerMs < 0;
+    int calls = 0;
+    const auto event = socket.WaitFor(7, Net("198.18.0.10"), deadline, [&] {
+      gap = std::max(gap, Clock::now() - last);
+      ++calls;
+      // The late answer comes while the hook still runs at the deadline.
+      if (!sent && Clock::now() >= std::min(start + milliseconds(row.answerMs), deadline - milliseconds(15))) {
+        std::this_thread::sleep_until(start + milliseconds(row.answerMs));
+        sent = send(ends[1], reply.data(), reply.size(), 0) == static_cast<ssize_t>(reply.size());
+      }
+      last = Clock::now();
+      return row.busy;
+    });
+    close(ends[1]);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(event.has_value(), row.answered);
+    EXPECT_LT(gap, milliseconds(50));
+    EXPECT_GE(Clock::now() - start, milliseconds(row.answered ? row.answerMs : PingTimeoutMs));
+    EXPECT_TRUE(row.busy ? calls > 200 : calls < 100) << calls << " calls";
+  }
 }
 
 }  // namespace

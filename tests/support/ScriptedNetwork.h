@@ -27,7 +27,7 @@ class ScriptedNetwork {
       return socketsWork;
     };
     s.socketsCleanup = [this] { ++cleanupCalls; };
-    s.ping = [this](const std::string& address, ICMP_ECHO_REPLY& reply) {
+    s.ping = [this](const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook&) {
       pinged.push_back(address);
       reply = {};
       linuxnet::EchoEvent event;

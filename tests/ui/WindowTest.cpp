@@ -1,6 +1,7 @@
 // The real window under Qt's offscreen platform: what it shows, layout
 // invariants a real fault would break, a scan on its timer, its boxes.
 
+#include <QAccessible>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -36,6 +37,7 @@ TEST_F(WindowTest, ShowsItsCaptionsAndOpensOnTheLocalSubnet) {
 TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOneLine) {
   Open();
   const QRect client = window->rect();
+  std::vector<QObject*> shown;
   for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (!w->isVisible()) {
       EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->objectName().toStdString();
@@ -43,10 +45,17 @@ TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOne
       continue;
     }
     EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+    shown.push_back(w);
     // Nothing drawn above it where the user looks for it.
     QWidget* hit = window->childAt(w->geometry().center());
     EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << w->objectName().toStdString();
   }
+  // A screen reader meets what the window shows, and only that.
+  QAccessibleInterface* read = QAccessible::queryAccessibleInterface(window.get());
+  std::vector<QObject*> readable;
+  for (int i = 0; i < read->childCount(); ++i)
+    readable.push_back(read->child(read->indexOfChild(read->child(i)))->object());
+  EXPECT_EQ(readable, shown);
   const QFontMetrics header = window->Label4->fontMetrics();
   EXPECT_LE(header.horizontalAdvance(window->Label4->text()), window->Label4->width());
   EXPECT_LE(header.height(), window->Label4->height() + 3);
@@ -98,11 +107,11 @@ TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideSho
 TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
   ScanSeams seams = net.Seams();
   int depth = 0, deepest = 0;
-  seams.ping = [&, ping = seams.ping](const std::string& address, ICMP_ECHO_REPLY& reply) {
+  seams.ping = [&, ping = seams.ping](const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& hook) {
     deepest = std::max(deepest, ++depth);
     QTest::qWait(250);  // ticks fall due meanwhile and are delivered here
     --depth;
-    return ping(address, reply);
+    return ping(address, reply, hook);
   };
   Open(false, seams);
   Scan("198.18.0.1", "198.18.0.3");
@@ -113,7 +122,8 @@ TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
 
 // Real boxes: modal, one OK, their icon and lines; and while one is open
 // (here the adapter failures of "Default Range" pressed during a scan, one
-// box per query), the scan waits, and goes on after it.
+// box per query), the scan waits, and goes on after it. A screen reader's
+// press of a button behind a box does nothing, as a click there would.
 TEST_F(WindowTest, ARealBoxIsModalAndHoldsTheScanWhileOpen) {
   Open(/*realBoxes=*/true);
   std::vector<std::tuple<QString, QString, QMessageBox::Icon, bool, qsizetype, std::size_t>> seen;
@@ -126,12 +136,18 @@ TEST_F(WindowTest, ARealBoxIsModalAndHoldsTheScanWhileOpen) {
       return;
     }
     box->setProperty("seen", true);
+    if (seen.empty()) {
+      QAccessible::queryAccessibleInterface(window->cmdCancelScan)
+          ->actionInterface()
+          ->doAction(QAccessibleActionInterface::pressAction());
+    }
     seen.emplace_back(box->windowTitle(), box->text(), box->icon(), box->isModal(), box->buttons().size(),
                       net.pinged.size());
   });
   closer.start(200);
   window->txtIpAddrStart->setText("abc");
   QTest::mouseClick(window->cmdBeginScan, Qt::LeftButton);  // returns once the box is dismissed
+  EXPECT_EQ(Text(window->lblStatus), "Beginning Scan...") << "no cancel ran inside the box";
   Scan("198.18.0.1", "198.18.0.100");
   ASSERT_TRUE(WaitFor([&] { return net.pinged.size() >= 3; }));
   net.adapterMessage = "GetAdaptersInfo sizing failed with error 232";

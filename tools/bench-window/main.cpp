@@ -2,19 +2,26 @@
 // network of bench-network.json: one scan of answering addresses (ideal
 // N x 100 ms, the timer's pace) and one of silent ones (ideal N x 300 ms, the
 // probe's time-out). Prints measured against ideal, and what a probe costs.
-// With --scans N, then N scans of eight answering addresses in a row, and the
-// descriptors, resident set and live heap before and after them.
-// Run it through run.sh, which builds the isolated network around it.
+// With --reader COMMAND (a screen reader, tools/screen-reader/reader.py),
+// each scan runs again while the reader reads the window over and over, and
+// the two paces are compared. With --scans N, then N scans of eight answering
+// addresses in a row, and the descriptors, resident set and live heap before
+// and after them. Run it through run.sh, which builds the isolated
+// network (and with --reader the accessibility bus) around it.
 
 #include <sys/resource.h>
 #include <time.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "tools/bench-common/ProcessFigures.h"
@@ -83,14 +90,14 @@ bool RunQuietly(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
          window.lstIpZN7QX->count() == phase.expectedUnits;
 }
 
-bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
+bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost, const char* how, double& measured) {
   const ProbeCost before = cost;
   const double cpuBefore = ThreadCpuSeconds();
   const long rssBefore = ResidentKiB();
   const double ideal = phase.count * phase.idealMsPerAddress / 1000.0;
   const auto start = Clock::now();
   (void)Scan(window, phase, ideal);
-  const double measured = std::chrono::duration<double>(Clock::now() - start).count();
+  measured = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = ThreadCpuSeconds() - cpuBefore;
   const long rssAfter = ResidentKiB();
 
@@ -100,8 +107,8 @@ bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
                         ? 0
                         : window.lstIpZN7QX->count();
   const int others = window.lstIpOther->count();
-  std::printf("%-9s %3d addresses: measured %7.3f s, ideal %7.3f s (N x %d ms), measured/ideal %.3f\n", phase.name,
-              phase.count, measured, ideal, phase.idealMsPerAddress, measured / ideal);
+  std::printf("%-9s %3d addresses%s: measured %7.3f s, ideal %7.3f s (N x %d ms), measured/ideal %.3f\n",
+              phase.name, phase.count, how, measured, ideal, phase.idealMsPerAddress, measured / ideal);
   if (probes > 0) {
     std::printf("%-9s per probe: %.1f us CPU in Ping, %.1f us CPU per tick in all, RSS %+ld KiB over the scan\n", "",
                 (cost.cpuSeconds - before.cpuSeconds) / probes * 1e6, cpu / probes * 1e6, rssAfter - rssBefore);
@@ -114,6 +121,46 @@ bool RunPhase(zn7qx::frmMain& window, const Phase& phase, ProbeCost& cost) {
   }
   return ok;
 }
+
+// A screen reader reading the window over and over, which the window answers
+// while it scans.
+class Reader {
+ public:
+  explicit Reader(QString command) : command_(std::move(command)) {
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  }
+  // Started, and past its first whole reading.
+  bool Start() {
+    output_.clear();
+    QStringList words = QProcess::splitCommand(command_);
+    if (words.isEmpty()) return false;
+    const QString program = words.takeFirst();
+    process_.start(program, words);
+    return process_.waitForStarted(5000) && Until([&] { return output_.contains("reading\n"); });
+  }
+  // What it says of its readings.
+  std::string Stop() {
+    process_.terminate();
+    Until([&] { return process_.state() == QProcess::NotRunning; });
+    output_ += process_.readAllStandardOutput();
+    return output_.trimmed().split('\n').last().toStdString();
+  }
+
+ private:
+  // The window answers the reader meanwhile.
+  bool Until(const std::function<bool()>& done) {
+    const QDeadlineTimer deadline(20000);
+    while (!done() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      output_ += process_.readAllStandardOutput();
+    }
+    return done();
+  }
+
+  QString command_;
+  QProcess process_;
+  QByteArray output_;
+};
 
 // Many scans in a row leave no descriptor, resident memory or heap behind.
 bool LongRun(zn7qx::frmMain& window, int scans, ProbeCost& cost) {
@@ -151,6 +198,11 @@ int main(int argc, char** argv) {
                                        QStringLiteral("then this many scans in a row for the long run (0-1000, "
                                                       "default 0)"),
                                        QStringLiteral("N"), QStringLiteral("0"));
+  const QCommandLineOption readerOption(QStringLiteral("reader"),
+                                        QStringLiteral("a screen reader's command: each scan runs again while it "
+                                                       "reads the window"),
+                                        QStringLiteral("COMMAND"));
+  parser.addOption(readerOption);
   parser.addOption(answeringOption);
   parser.addOption(silentOption);
   parser.addOption(scansOption);
@@ -176,9 +228,10 @@ int main(int argc, char** argv) {
   ProbeCost cost;
   zn7qx::ScanSeams seams = zn7qx::RealSeams();
   auto ping = seams.ping;
-  seams.ping = [&cost, ping](const std::string& address, zn7qx::ICMP_ECHO_REPLY& reply) {
+  seams.ping = [&cost, ping](const std::string& address, zn7qx::ICMP_ECHO_REPLY& reply,
+                             const zn7qx::PingWaitHook& whileWaiting) {
     const double before = ThreadCpuSeconds();
-    const std::int32_t status = ping(address, reply);
+    const std::int32_t status = ping(address, reply, whileWaiting);
     cost.cpuSeconds += ThreadCpuSeconds() - before;
     ++cost.probes;
     return status;
@@ -194,8 +247,21 @@ int main(int argc, char** argv) {
       {"answering", kFirstAnswering, answering, 100, units, answering - units},
       {"silent", kFirstSilent, silent, zn7qx::PingTimeoutMs, 0, 0},
   };
+  std::unique_ptr<Reader> reader;
+  if (parser.isSet(readerOption)) reader = std::make_unique<Reader>(parser.value(readerOption));
   bool ok = true;
-  for (const Phase& phase : phases) ok = RunPhase(window, phase, cost) && ok;
+  for (const Phase& phase : phases) {
+    double without = 0, with = 0;
+    ok = RunPhase(window, phase, cost, "", without) && ok;
+    if (!reader) continue;
+    if (!reader->Start()) {
+      std::fprintf(stderr, "bench-window: the reader did not start reading\n");
+      return 1;
+    }
+    ok = RunPhase(window, phase, cost, " with a reader", with) && ok;
+    const std::string said = reader->Stop();
+    std::printf("%-9s with a reader / without: %.3f (%s)\n", phase.name, with / without, said.c_str());
+  }
   if (scans > 0) ok = LongRun(window, scans, cost) && ok;
   std::printf("memory: peak RSS %ld KiB after %d probes\n", PeakKiB(), cost.probes);
   window.close();
