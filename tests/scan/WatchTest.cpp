@@ -97,18 +97,22 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     double rate;
     std::vector<std::chrono::milliseconds> starts;  // each wait ends 1 ms late
     int saidSlow;
+    int ignored;  // late answers a sweep met: those between sweeps are drained there
   } rows[] = {
-      {1000, {0ms, 1001ms, 2001ms, 3001ms, 4001ms}, 0},
-      // 12 requests at 10 a second: 1.1 s and the last one's time-out.
-      {10, {0ms, 1402ms, 2804ms, 4206ms, 5608ms}, 1},
+      {1000, {0ms, 1001ms, 2001ms, 3001ms, 4001ms}, 0, 1},
+      // 12 requests at 10 a second, each 1 ms late: 1.11 s and the last one's time-out.
+      {10, {0ms, 1412ms, 2824ms, 4236ms, 5648ms}, 1, 2},
   };
   for (const auto& row : rows) {
     ScriptedTransport net;
     net.oversleep = 1ms;
-    // The first sweep's request to .1 draws an answer 3.2 s later, when a
-    // later sweep's request to it is in flight.
+    // The first sweep's request to .1 draws late answers: at 0.5 s, between
+    // the first two sweeps when they are a second apart, and 3.2 s later,
+    // when a later sweep's request to it is in flight.
     net.scripts[Net("198.18.0.1")] = [first = true](ScriptedTransport& t, const SentRequest& r) mutable {
-      if (std::exchange(first, false)) t.Deliver(r.at + 3200ms, t.Reply(r, "Found.Ghost"));
+      if (!std::exchange(first, false)) return;
+      t.Deliver(r.at + 500ms, t.Reply(r, "Found.Late"));
+      t.Deliver(r.at + 3200ms, t.Reply(r, "Found.Ghost"));
     };
     net.scripts[Net("198.18.0.2")] = AnswerAsUnit("Two");
     scan::SweepOptions sweep;
@@ -123,8 +127,10 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     int slow = 0;
     std::string said;
     watch.tooSlow = [&](std::chrono::microseconds) { ++slow; };
+    int ignored = 0;
     watch.afterSweep = [&](const scan::SweepDone& done) {
       said += Said(done.changes) + ";";
+      ignored += static_cast<int>(done.counts.ignored);
       return true;
     };
     std::int64_t done = 0;
@@ -136,6 +142,7 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
     EXPECT_EQ(starts, row.starts);
     EXPECT_EQ(slow, row.saidSlow);
     EXPECT_EQ(said, "appeared 2=Two@m198.18.0.2;;;;;");
+    EXPECT_EQ(ignored, row.ignored);
   }
 }
 
