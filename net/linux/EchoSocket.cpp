@@ -92,8 +92,7 @@ struct Received {
   }
   bool HasName() const { return header.msg_namelen >= sizeof name && name.sin_family == AF_INET; }
 
-  // When the packet reached this host, by the kernel's receive timestamp: a
-  // busy process reads late, and an answer must not count late for that.
+  // When the packet reached this host, by the kernel's receive timestamp.
   std::chrono::steady_clock::time_point Arrived() {
     // The wall clock first: the moment between the two readings then makes
     // the arrival later, never earlier than the send it answers.
@@ -104,11 +103,7 @@ struct Received {
         continue;
       timespec stamp{};
       std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-      const auto age = wall.time_since_epoch() -
-                       (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
-      // A clock set back meanwhile gives no sense of age: then it is now.
-      if (age > std::chrono::nanoseconds(0) && age < std::chrono::seconds(60))
-        return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+      return ArrivalTime(stamp, wall, now);
     }
     return now;
   }
@@ -348,5 +343,13 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
 }
 
 bool CanOpenEchoSocket() { return static_cast<bool>(EchoSocket::Open()); }
+
+std::chrono::steady_clock::time_point ArrivalTime(timespec stamp, std::chrono::system_clock::time_point wall,
+                                                  std::chrono::steady_clock::time_point now) {
+  const auto age = wall.time_since_epoch() - (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
+  // A clock set back meanwhile gives no sense of age: then it is now.
+  if (age <= std::chrono::nanoseconds(0) || age >= std::chrono::seconds(60)) return now;
+  return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+}
 
 }  // namespace zn7qx::linuxnet

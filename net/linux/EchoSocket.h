@@ -4,6 +4,8 @@
 // CAP_NET_RAW. Usable for one probe at a time (WaitFor) or for many probes in
 // flight on one socket (Send + poll(fd()) + ReceiveOne).
 
+#include <time.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -94,5 +96,12 @@ class EchoSocket {
 
 // Whether a ping socket or a raw socket can be opened by this process now.
 bool CanOpenEchoSocket();
+
+// When a packet stamped (wall clock) by the kernel at stamp arrived, on the
+// steady clock, read at wall and now: a busy process reads late, and an
+// answer must not count late for that. A stamp from the future (the clock
+// was set back) or a minute old or more says nothing: then it is now.
+std::chrono::steady_clock::time_point ArrivalTime(timespec stamp, std::chrono::system_clock::time_point wall,
+                                                  std::chrono::steady_clock::time_point now);
 
 }  // namespace zn7qx::linuxnet

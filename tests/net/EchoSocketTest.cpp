@@ -22,6 +22,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+TEST(EchoSocket, AnAnswerArrivedWhenTheKernelStampedItUnlessTheClockWasSetBack) {
+  const auto wall = std::chrono::system_clock::time_point(std::chrono::seconds(2000000000));
+  const Clock::time_point now = Clock::time_point() + std::chrono::hours(1);
+  const struct {
+    timespec stamp;
+    Clock::time_point arrived;
+  } rows[] = {
+      {{1999999999, 750000000}, now - milliseconds(250)},
+      {{2000000001, 0}, now},  // the clock was set back since: no sense of age
+      {{1999999900, 0}, now},  // a stamp too old to trust
+  };
+  for (const auto& row : rows) EXPECT_EQ(linuxnet::ArrivalTime(row.stamp, wall, now), row.arrived) << row.stamp.tv_sec;
+}
+
 TEST(EchoSocket, AWaitThatCannotGoOnIsAGeneralFailureNotSilence) {
   for (const auto kind : {linuxnet::SocketKind::Datagram, linuxnet::SocketKind::Raw}) {
     int ends[2];

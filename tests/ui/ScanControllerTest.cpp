@@ -71,20 +71,24 @@ TEST_F(Controller, EachTickProbesOneAddressClearsTheLastErrorAndFilesTheAnswer) 
 }
 
 TEST_F(Controller, SummariesCountTheUnitsListEvenItsPlaceholder) {
+  enum class After { Nothing, Cancel, Close };  // what the user does after the first probe
   struct Row {
     Items units;  // scripted units among three addresses
-    bool cancelAfterFirst, socketsWork;
+    After after;
+    bool socketsWork;
     std::size_t probes;
     std::string status;
     Items listed;
   } rows[] = {
-      {{"198.18.0.1", "198.18.0.3"}, false, true, 3, "Completed scanning. 2 ZN7QX unit(s) found.",
+      {{"198.18.0.1", "198.18.0.3"}, After::Nothing, true, 3, "Completed scanning. 2 ZN7QX unit(s) found.",
        {"198.18.0.1: U", "198.18.0.3: U"}},
-      {{}, false, true, 3, "Completed scanning. No ZN7QX units found.", {"No units found."}},
-      {{"198.18.0.1"}, true, true, 1, "Scan canceled. Found 1 ZN7QX unit(s).", {"198.18.0.1: U"}},
-      {{}, true, true, 1, "Scan canceled. Found 0 ZN7QX unit(s).", {"Scan canceled. No units found."}},
+      {{}, After::Nothing, true, 3, "Completed scanning. No ZN7QX units found.", {"No units found."}},
+      {{"198.18.0.1"}, After::Cancel, true, 1, "Scan canceled. Found 1 ZN7QX unit(s).", {"198.18.0.1: U"}},
+      {{}, After::Cancel, true, 1, "Scan canceled. Found 0 ZN7QX unit(s).", {"Scan canceled. No units found."}},
+      // Closed in mid-scan: no probe after, and the sockets released.
+      {{"198.18.0.1"}, After::Close, true, 1, "Pinging 198.18.0.1. Addresses remaining: 2", {"198.18.0.1: U"}},
       // Nothing was probed: no summary, which would read as an empty network.
-      {{}, false, false, 0, "Windows Sockets not responding correctly.", {}},
+      {{}, After::Nothing, false, 0, "Windows Sockets not responding correctly.", {}},
   };
   for (const Row& row : rows) {
     FakeView v;
@@ -92,20 +96,22 @@ TEST_F(Controller, SummariesCountTheUnitsListEvenItsPlaceholder) {
     n.socketsWork = row.socketsWork;
     for (const std::string& unit : row.units) n.Unit(unit, "U");
     ScanController c(v, n.Seams());
+    if (row.after == After::Close) c.OnOpen();
     v.start = "198.18.0.1";
     v.end = "198.18.0.3";
     v.lastError = "Last ping error: from before";
     c.BeginScan();
     c.PingTick(0);
-    if (row.cancelAfterFirst) c.CancelScan();
+    if (row.after == After::Cancel) c.CancelScan();
+    if (row.after == After::Close) c.OnClose();
     for (int i = 0; i < 4; ++i) c.PingTick(0);
     EXPECT_EQ(v.status, row.status);
     EXPECT_EQ(v.units.items, row.listed);
     EXPECT_EQ(v.lastError, "");
     EXPECT_TRUE(v.queue.items.empty());
-    EXPECT_EQ(n.pinged.size(), row.probes) << "none after a cancel or a failed start-up";
-    EXPECT_EQ(n.cleanupCalls, static_cast<int>(row.probes)) << "no release for a start-up that failed";
-    if (row.listed.empty()) continue;
+    EXPECT_EQ(n.pinged.size(), row.probes) << "none after a cancel, a close or a failed start-up";
+    EXPECT_EQ(n.cleanupCalls, n.initializeCalls - (row.socketsWork ? 0 : 1)) << "each start-up released once";
+    if (row.listed.empty() || row.after == After::Close) continue;
     // Cancelling again counts what the list now holds, placeholder included.
     c.CancelScan();
     EXPECT_EQ(v.status, "Scan canceled. Found " + std::to_string(row.listed.size()) + " ZN7QX unit(s).");
