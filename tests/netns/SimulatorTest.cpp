@@ -43,7 +43,7 @@ TEST(Simulator, SendsTheAnswersTheProductMustIgnore) {
     const Bytes request = Icmp(8, 0, 0x5a5a, ++sequence, payload);
     sockaddr_in dst{AF_INET, 0, {Net(row.to)}, {}};
     const auto sent = Clock::now();
-    ASSERT_EQ(sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst), 106);
+    EXPECT_EQ(sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst), 106);
     std::vector<std::pair<long, Bytes>> replies;  // ms after the request, ICMP message
     for (const auto end = sent + std::chrono::milliseconds(row.atMostMs + 150); Clock::now() < end;) {
       pollfd p{fd, POLLIN, 0};
@@ -56,7 +56,8 @@ TEST(Simulator, SendsTheAnswersTheProductMustIgnore) {
       replies.emplace_back(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count(),
                            Bytes(b + ihl, b + n));
     }
-    ASSERT_EQ(static_cast<int>(replies.size()), row.count);
+    EXPECT_EQ(static_cast<int>(replies.size()), row.count);
+    if (replies.empty()) continue;
     const auto& [ms, icmp] = replies[0];
     EXPECT_TRUE(ms >= row.atLeastMs && ms <= row.atMostMs) << ms << " ms";
     Bytes sound = icmp;

@@ -53,8 +53,8 @@ TEST(Sweep, PacesItsRequestsAndTimesEachOutFromItsOwnSend) {
     for (int i = 1; i <= row.addresses; ++i)
       if (row.answerAfter > 0ms) net.scripts[Net(Address(i))] = AnswerAsHost(row.answerAfter);
     const SweepResult r = RunSweep(Range(Address(1), Address(row.addresses)), net, Paced(row.rate, row.burst));
-    ASSERT_EQ(net.sent.size(), static_cast<std::size_t>(row.addresses));
-    for (std::size_t i = 0; i < row.firstSends.size(); ++i) EXPECT_EQ(net.sent[i].at - net.start(), row.firstSends[i]);
+    EXPECT_EQ(net.sent.size(), static_cast<std::size_t>(row.addresses));
+    for (std::size_t i = 0; i < row.firstSends.size() && i < net.sent.size(); ++i) EXPECT_EQ(net.sent[i].at - net.start(), row.firstSends[i]);
     for (std::size_t i = 0; i < net.sent.size(); ++i) EXPECT_EQ(net.sent[i].dest, Net(Address(static_cast<int>(i) + 1)));
     EXPECT_EQ(r.counts.elapsed, row.elapsed) << "the last answer or time-out ends the sweep";
     // In any stretch of time, no more than the burst plus the rate.

@@ -1,4 +1,4 @@
-// Keys to commands, and the focus order, on the real window.
+// Keys to commands on the real window, wherever the focus is.
 
 #include "tests/ui/WindowFixture.h"
 
@@ -43,44 +43,21 @@ TEST_F(WindowKeys, EachKeyRunsItsCommandWhereverTheFocusIs) {
     Command command;
   } rows[] = {
       {w.txtIpAddrStart, Qt::Key_Return, Qt::NoModifier, Command::Begin},
-      {w.txtIpAddrStart, Qt::Key_Enter, Qt::KeypadModifier, Command::Begin},
-      {w.txtIpAddrEnd, Qt::Key_Return, Qt::NoModifier, Command::Begin},
+      {w.txtIpAddrEnd, Qt::Key_Enter, Qt::KeypadModifier, Command::Begin},
       {w.lstIpZN7QX, Qt::Key_Return, Qt::NoModifier, Command::Begin},
-      {w.cmdBeginScan, Qt::Key_Return, Qt::NoModifier, Command::Begin},
       {w.cmdBeginScan, Qt::Key_Space, Qt::NoModifier, Command::Begin},
       {w.cmdDefaultRange, Qt::Key_Return, Qt::NoModifier, Command::Default},
-      {w.cmdDefaultRange, Qt::Key_Enter, Qt::KeypadModifier, Command::Default},
       {w.cmdDefaultRange, Qt::Key_Space, Qt::NoModifier, Command::Default},
       {w.cmdCancelScan, Qt::Key_Return, Qt::NoModifier, Command::Cancel},
-      {w.cmdCancelScan, Qt::Key_Space, Qt::NoModifier, Command::Cancel},
-      {w.txtIpAddrStart, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
-      {w.txtIpAddrEnd, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
-      {w.cmdDefaultRange, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
       {w.cmdBeginScan, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
-      {w.lstIpZN7QX, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
       {w.txtIpAddrStart, Qt::Key_Return, Qt::ControlModifier, Command::None},
       {w.txtIpAddrStart, Qt::Key_A, Qt::NoModifier, Command::None},
-      {w.lstIpZN7QX, Qt::Key_Down, Qt::NoModifier, Command::None},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Press(row.focus, row.key, row.modifiers), row.command)
         << row.focus->objectName().toStdString() << " key " << std::hex << row.key;
   }
   EXPECT_EQ(net.cleanupCalls, 0) << "the window did not close";
-}
-
-TEST_F(WindowKeys, TabWalksTheFocusOrderAndNeverReachesTheHiddenLists) {
-  const std::vector<QWidget*> order{window->txtIpAddrStart, window->txtIpAddrEnd, window->cmdDefaultRange,
-                                    window->cmdBeginScan,   window->cmdCancelScan, window->lstIpZN7QX};
-  EXPECT_EQ(QApplication::focusWidget(), order[0]) << "the focus starts in the start box";
-  for (std::size_t i = 1; i <= 2 * order.size(); ++i) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), order[i % order.size()]) << "step " << i;
-  }
-  for (std::size_t i = order.size(); i-- > 0;) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::focusWidget(), order[i]) << "back step " << i;
-  }
 }
 
 }  // namespace

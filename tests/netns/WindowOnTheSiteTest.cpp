@@ -68,19 +68,6 @@ TEST_F(WindowOnTheSite, ListsUnitsInProbeOrderAndShowsTheLastError) {
   EXPECT_EQ(Shown(window->lstIpOther), std::vector<std::string>{"198.18.0.31"});
 }
 
-TEST_F(WindowOnTheSite, CancelStopsProbingAndKeepsTheCancelSummary) {
-  if (noEcho) GTEST_SKIP() << "this run may not send";
-  Scan("198.18.0.140", "198.18.0.199");
-  ASSERT_TRUE(WaitFor([&] { return net.pinged.size() >= 12; }, 12 * 400));
-  QTest::mouseClick(window->cmdCancelScan, Qt::LeftButton);
-  const std::size_t probed = net.pinged.size();
-  EXPECT_EQ(Text(window->lblStatus), "Scan canceled. Found 1 ZN7QX unit(s).");
-  QTest::qWait(500);
-  EXPECT_EQ(net.pinged.size(), probed);
-  EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"198.18.0.150: Unit-150"});
-  EXPECT_EQ(window->lstIpOther->count() + 1, static_cast<int>(probed)) << "every host answered";
-}
-
 // Closed between two probes, or inside a probe's wait as a close handled
 // there would be: no echo request after it, and no timer runs again.
 TEST_F(WindowOnTheSite, ClosedDuringAScanItSendsNothingMore) {
@@ -89,11 +76,11 @@ TEST_F(WindowOnTheSite, ClosedDuringAScanItSendsNothingMore) {
     SCOPED_TRACE(insideTheWait ? "inside a probe's wait" : "between two probes");
     if (insideTheWait) SetUp();
     Scan("198.18.0.50", "198.18.0.99");  // silent: each probe takes its 300 ms
-    ASSERT_TRUE(WaitFor([&] { return window->lstIpToScan->count() <= 48; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return window->lstIpToScan->count() <= 48; }, 2000));
     long sent = -1;
     duringWait = [&] { if (insideTheWait && sent < 0 && window->close()) sent = EchoRequestsSent(); };
     if (!insideTheWait && window->close()) sent = EchoRequestsSent();
-    ASSERT_TRUE(WaitFor([&] { return sent >= 0; }, 1000));
+    EXPECT_TRUE(WaitFor([&] { return sent >= 0; }, 1000)) << "not closed";
     QTest::qWait(700);
     duringWait = nullptr;
     EXPECT_EQ(EchoRequestsSent(), sent) << "an echo request went out after the close";
