@@ -23,8 +23,7 @@ cmake --build "$dir" --target zn7qx_fuzzers
 # target, seed corpus, largest input
 targets=(
   "fuzz_packets packets 1600"
-  "fuzz_begin_scan begin-scan 256"
-  "fuzz_scan_range scan-range 512"
+  "fuzz_typed_addresses typed-addresses 512"
 )
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -71,7 +70,7 @@ for entry in "${targets[@]}"; do
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1 || true)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1 || true)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
-  summary+=("$(printf '%-18s %-6s %12s execs  %8s/s  cov %s  (%ss)' "$name" "$result" "${execs:-?}" \
+  summary+=("$(printf '%-21s %-6s %12s execs  %8s/s  cov %s  (%ss)' "$name" "$result" "${execs:-?}" \
     "${rate:-?}" "${cov:-?}" "$seconds")")
 done
 echo "fuzzing summary:"
