@@ -1,15 +1,75 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# with-layout.sh LAYOUT -- COMMAND ARGS...
+# with-layout.sh LAYOUT|--each -- COMMAND ARGS...
 # Runs COMMAND in a fresh network namespace holding the interface layout
-# LAYOUT (ZN7QX_DISCOVERY_LAYOUT tells it which). The interfaces are veth
-# ends whose peers sit in a second namespace of ours, the only place where
-# anything the kernel sends (its ARP probes) can go.
+# LAYOUT (a layout_ function below), or once in each layout but Neighbours
+# with --each. The interfaces are veth ends whose peers sit in a second
+# namespace of ours, the only place where anything the kernel sends (its ARP
+# probes) can go. A layout also says what discovery must find in it: expect
+# LISTED MASK ADDRESS [MESSAGE], LISTED being "name address/mask;" for each
+# interface in the kernel's order, MESSAGE what is shown once per query.
 # Exits 77 where network namespaces cannot be made.
 set -euo pipefail
-[ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 LAYOUT -- COMMAND ARGS..." >&2; exit 2; }
+
+# link NAME [up|down] [peer-down]
+link() {
+  ip link add "$1" type veth peer name "p-$1" netns "$peers"
+  [ "${3:-}" = peer-down ] || nsenter --net="/proc/$peers/ns/net" ip link set "p-$1" up
+  ip link set "$1" "${2:-up}"
+}
+expect() { export ZN7QX_EXPECT_LISTED=$1 ZN7QX_EXPECT_RANGE="$2 $3" ZN7QX_EXPECT_MESSAGE=${4:-}; }
+
+layout_OnlyLoopback() { expect "" 0.0.0.0 0.0.0.0 "GetAdaptersInfo sizing failed with error 232"; }
+layout_OneInterface() { link n0; ip addr add 10.0.2.15/23 dev n0; expect "n0 10.0.2.15/255.255.254.0;" 255.255.254.0 10.0.2.15; }
+layout_FirstWithoutAddress() { link n9; link n1; ip addr add 10.0.2.15/23 dev n1
+  expect "n9 0.0.0.0/0.0.0.0;n1 10.0.2.15/255.255.254.0;" 255.255.254.0 10.0.2.15; }
+# n9 is made first, so listed first, although its name sorts last.
+layout_IndexOrder() { link n9; link n1; ip addr add 198.18.9.1/24 dev n9; ip addr add 10.0.2.15/23 dev n1
+  expect "n9 198.18.9.1/255.255.255.0;n1 10.0.2.15/255.255.254.0;" 255.255.255.0 198.18.9.1; }
+layout_DownInterface() { link n0 down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1
+  expect "n0 0.0.0.0/0.0.0.0;n1 198.18.4.20/255.255.252.0;" 255.255.252.0 198.18.4.20; }
+layout_OnlyDown() { link n0 down; ip addr add 10.0.2.15/23 dev n0; expect "n0 0.0.0.0/0.0.0.0;" 0.0.0.0 0.0.0.0; }
+# Without carrier an interface counts as one without an address.
+layout_NoCarrier() { link n0 up peer-down; ip addr add 10.0.2.15/23 dev n0; expect "n0 0.0.0.0/0.0.0.0;" 0.0.0.0 0.0.0.0; }
+layout_NoCarrierFirst() { link n0 up peer-down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1
+  expect "n0 0.0.0.0/0.0.0.0;n1 198.18.4.20/255.255.252.0;" 255.255.252.0 198.18.4.20; }
+# A container bridge whose last port went: no carrier, like docker0.
+layout_EmptyBridge() { ip link add br0 type bridge; ip link set br0 up; ip addr add 198.19.0.1/16 dev br0
+  ip link add v0 type veth peer name v1; ip link set v0 master br0; ip link set v0 up; ip link del v0
+  for _ in $(seq 100); do ip link show br0 | grep -q NO-CARRIER && break; sleep 0.02; done
+  link n1; ip addr add 198.18.4.20/22 dev n1
+  expect "br0 0.0.0.0/0.0.0.0;n1 198.18.4.20/255.255.252.0;" 255.255.252.0 198.18.4.20; }
+# A fresh bridge: the kernel reports its state as unknown, and it runs.
+layout_UnknownState() { ip link add br0 type bridge; ip link set br0 up; ip addr add 198.18.7.1/24 dev br0
+  expect "br0 198.18.7.1/255.255.255.0;" 255.255.255.0 198.18.7.1; }
+layout_HostRoutes() { link n0; ip addr add 198.18.3.4/32 dev n0; link n1; ip addr add 198.18.5.6/31 dev n1
+  expect "n0 198.18.3.4/255.255.255.255;n1 198.18.5.6/255.255.255.254;" 255.255.255.255 198.18.3.4; }
+layout_ManyAddresses() { link n0; for a in 198.18.8.9/22 10.0.2.15/23 198.18.9.1/24; do ip addr add $a dev n0; done
+  expect "n0 198.18.8.9/255.255.252.0;" 255.255.252.0 198.18.8.9; }
+layout_LabelledAddress() { link n0; ip addr add 10.0.2.15/23 dev n0 label n0:lab
+  expect "n0 10.0.2.15/255.255.254.0;" 255.255.254.0 10.0.2.15; }
+# A neighbour table: an entry in each state on n0 (198.18.7.N has state N).
+layout_Neighbours() { link n0; link n1; ip addr add 198.18.7.1/24 dev n0; ip addr add 198.18.8.1/24 dev n1
+  ip route add 198.19.7.0/24 via 198.18.7.254 dev n0
+  n=1; for state in reachable stale delay probe permanent failed incomplete noarp; do
+    n=$((n + 1)); ip neigh replace 198.18.7.$n lladdr 02:00:5e:10:07:0$n nud $state dev n0; done
+  ip neigh replace 198.18.7.10 lladdr 02:00:5e:10:07:10 nud reachable dev n1
+  ip neigh replace 198.18.7.11 lladdr 00:00:00:00:00:00 nud permanent dev n0
+  ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:07:12 nud stale dev n0
+  ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:08:12 nud reachable dev n1
+  ip neigh replace 198.19.7.5 lladdr 02:00:5e:10:07:11 nud reachable dev n0; }
+
+[ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 LAYOUT|--each -- COMMAND ARGS..." >&2; exit 2; }
 layout=$1
 shift 2
+if [ "$layout" = --each ]; then
+  for name in $(declare -F | sed -n 's/^declare -f layout_//p' | grep -vx Neighbours); do
+    echo "== $name"
+    "$0" "$name" -- "$@" || { echo "FAIL: layout $name" >&2; exit 1; }
+  done
+  exit 0
+fi
+declare -F "layout_$layout" >/dev/null || { echo "unknown layout: $layout" >&2; exit 2; }
 if [ "${ZN7QX_IN_LAYOUT_NS:-}" != "$layout" ]; then
   mode=(-rn); [ "$(id -u)" -eq 0 ] && mode=(-n)
   unshare "${mode[@]}" true 2>/dev/null || { echo "SKIP: cannot create a network namespace" >&2; exit 77; }
@@ -17,48 +77,10 @@ if [ "${ZN7QX_IN_LAYOUT_NS:-}" != "$layout" ]; then
 fi
 # Our own namespace: it must hold nothing but lo.
 [ "$(ip -o link show | awk -F': ' '{print $2}')" = lo ] || { echo "FAIL: the namespace is not fresh" >&2; exit 1; }
-
 unshare -n sleep 120 &
 peers=$!
 trap 'status=$?; kill "$peers"; wait "$peers" 2>/dev/null || true; exit $status' EXIT
 until [ "$(readlink "/proc/$peers/ns/net")" != "$(readlink /proc/self/ns/net)" ]; do sleep 0.02; done
-# link NAME [up|down] [peer-down]
-link() {
-  ip link add "$1" type veth peer name "p-$1" netns "$peers"
-  [ "${3:-}" = peer-down ] || nsenter --net="/proc/$peers/ns/net" ip link set "p-$1" up
-  ip link set "$1" "${2:-up}"
-}
 ip link set lo up
-case "$layout" in
-  OnlyLoopback) ;;
-  OneInterface) link n0; ip addr add 10.0.2.15/23 dev n0 ;;
-  FirstWithoutAddress) link n9; link n1; ip addr add 10.0.2.15/23 dev n1 ;;
-  # n9 is made first, so listed first, although its name sorts last.
-  IndexOrder) link n9; link n1; ip addr add 198.18.9.1/24 dev n9; ip addr add 10.0.2.15/23 dev n1 ;;
-  DownInterface) link n0 down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1 ;;
-  OnlyDown) link n0 down; ip addr add 10.0.2.15/23 dev n0 ;;
-  NoCarrier) link n0 up peer-down; ip addr add 10.0.2.15/23 dev n0 ;;
-  NoCarrierFirst) link n0 up peer-down; link n1; ip addr add 10.0.2.15/23 dev n0; ip addr add 198.18.4.20/22 dev n1 ;;
-  # A container bridge whose last port went: no carrier, like docker0.
-  EmptyBridge) ip link add br0 type bridge; ip link set br0 up; ip addr add 198.19.0.1/16 dev br0
-    ip link add v0 type veth peer name v1; ip link set v0 master br0; ip link set v0 up; ip link del v0
-    for _ in $(seq 100); do ip link show br0 | grep -q NO-CARRIER && break; sleep 0.02; done
-    link n1; ip addr add 198.18.4.20/22 dev n1 ;;
-  # A fresh bridge: the kernel reports its state as unknown, and it runs.
-  UnknownState) ip link add br0 type bridge; ip link set br0 up; ip addr add 198.18.7.1/24 dev br0 ;;
-  HostRoutes) link n0; ip addr add 198.18.3.4/32 dev n0; link n1; ip addr add 198.18.5.6/31 dev n1 ;;
-  ManyAddresses) link n0; for a in 198.18.8.9/22 10.0.2.15/23 198.18.9.1/24; do ip addr add $a dev n0; done ;;
-  LabelledAddress) link n0; ip addr add 10.0.2.15/23 dev n0 label n0:lab ;;
-  # A neighbour table: an entry in each state on n0 (198.18.7.N has state N).
-  Neighbours) link n0; link n1; ip addr add 198.18.7.1/24 dev n0; ip addr add 198.18.8.1/24 dev n1
-    ip route add 198.19.7.0/24 via 198.18.7.254 dev n0
-    n=1; for state in reachable stale delay probe permanent failed incomplete noarp; do
-      n=$((n + 1)); ip neigh replace 198.18.7.$n lladdr 02:00:5e:10:07:0$n nud $state dev n0; done
-    ip neigh replace 198.18.7.10 lladdr 02:00:5e:10:07:10 nud reachable dev n1
-    ip neigh replace 198.18.7.11 lladdr 00:00:00:00:00:00 nud permanent dev n0
-    ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:07:12 nud stale dev n0
-    ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:08:12 nud reachable dev n1
-    ip neigh replace 198.19.7.5 lladdr 02:00:5e:10:07:11 nud reachable dev n0 ;;
-  *) echo "unknown layout: $layout" >&2; exit 2 ;;
-esac
+"layout_$layout"
 ZN7QX_DISCOVERY_LAYOUT=$layout "$@"
