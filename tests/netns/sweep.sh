@@ -35,7 +35,6 @@ site() {
   } | sort -t. -k4,4n | awk '{ n = $1; sub(/^198\.18\.0\./, "", n); sub(/:$/, "", n)
     printf "%-17s %s\n", ($2 == "error:" || n == 1) ? "-" : sprintf("02:5a:c6:12:00:%02x", n), $0 }'
 }
-received() { awk -v link="$ZN7QX_PROBE_IF:" '$1 == link { print $3 }' /proc/self/net/dev; }
 # No control character (but line ends), nor a Unicode line break, in the file.
 no_raw_controls() {
   python3 -c 'import sys; t = sys.stdin.buffer.read().decode()
@@ -59,37 +58,20 @@ case_all() {
   expect_in "$err" "Completed scanning. 7 ZN7QX unit(s) found. 256 addresses: 113 other hosts, 9 errors, 127 silent;"
 }
 
-case_flood() {
-  # Paced over more than a second, so that stale answers to requests long
-  # timed out come in while later ones are still waiting.
-  local before=$(received)
-  run 198.18.0.0/24 --all --rate 200 --burst 1
-  expect_status 0
-  site | expect_lines
-  [ $(( $(received) - before )) -ge 10000 ] || fail "the flood did not arrive: $(( $(received) - before )) packets"
-}
-
 case_formats() {
-  run 198.18.0.12 198.18.0.14 198.18.0.32 198.18.0.255 --csv --all -q
+  # The formats themselves are the output's table; here, a real sweep's
+  # figures and untrusted text through them.
+  run 198.18.0.10-198.18.0.14 198.18.0.32 198.19.0.1 --json -q --all
   expect_status 0
   [ ! -s "$err" ] || fail "--quiet still wrote to standard error"
-  grep -v 'Permission denied' "$out" | grep -q ',0\.000,' && fail "a round trip of no time: $(cat "$out")"
-  printf '%s\n' "address,kind,text,status,icmp_type,icmp_code,error,rtt_ms,mac" "198.18.0.12,host,,0,,,,RTT,02:5a:c6:12:00:0c" \
-    '198.18.0.14,unit,\x1b[31mRed\x0d\x0a\x07\xff\\\x9b\x85\x7f,0,,,,RTT,02:5a:c6:12:00:0e' \
-    "198.18.0.32,error,,11003,3,1,Destination Host Unreachable,RTT," "198.18.0.255,error,,11018,,,Permission denied,RTT," |
-    diff -u - <(sed -E 's/,[0-9]+\.[0-9]{3},/,RTT,/' "$out") >&2 || fail "CSV differs"
-  # Hardware addresses as the simulator gives them; none for our own
-  # address, an error, or a unit behind the router.
-  run 198.18.0.1 198.18.0.10 198.18.0.32 198.19.0.1 --mac --all -q
-  printf '%s\n' "-                 198.18.0.1 host" "02:5a:c6:12:00:0a 198.18.0.10: Unit-7 (hall A)" \
-    "-                 198.18.0.32 error: Destination Host Unreachable" "-                 198.19.0.1: Unit-1" | expect_lines
-  run 198.18.0.10-198.18.0.14 --json
-  expect_status 0
   no_raw_controls "$out"
-  python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["ranges"] == ["198.18.0.10-198.18.0.14"] and d["summary"]["units"] == 4
-assert [r["text"] for r in d["results"]] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\\x9b\x85\x7f"]
-assert [r["mac"] for r in d["results"]] == ["02:5a:c6:12:00:%02x" % n for n in (10, 11, 13, 14)]' <"$out" ||
+  python3 -c 'import json,sys; d=json.load(sys.stdin); r=d["results"]; assert d["summary"]["units"] == 5, d
+assert [x["text"] for x in r if x["kind"] == "unit"] == ["Unit-7 (hall A)", "Unit-7", "", "\x1b[31mRed\r\n\x07\xff\\\x9b\x85\x7f", "Unit-1"]
+assert [x["mac"] for x in r] == ["02:5a:c6:12:00:%02x" % n for n in (10, 11, 12, 13, 14)] + [None, None]  # an error; behind the router
+assert all(x["rtt_ms"] > 0 for x in r) and r[5]["error"] == "Destination Host Unreachable", r' <"$out" ||
     fail "JSON: $(cat "$out")"
+  run 198.18.0.10 --csv
+  [ "$(cut -d, -f1-3 "$out")" = "$(printf 'address,kind,text\n198.18.0.10,unit,Unit-7 (hall A)')" ] || fail "CSV: $(cat "$out")"
 }
 
 case_none() {
@@ -125,16 +107,13 @@ case_bad_usage() {
 198.18.0.9-198.18.0.1|bad range "198.18.0.9-198.18.0.1": the end address lies before the start address
 198.19.0.0/15|the ranges hold 131072 addresses, more than the limit of 65536
 --rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
---rate 100001 198.18.0.10|--rate must be between 1 and 100000, not "100001"
 --rate nan 198.18.0.10|--rate must be between 1 and 100000, not "nan"
---rate 2.5x 198.18.0.10|--rate must be between 1 and 100000, not "2.5x"
 --rate 5 --rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
 --burst 1.5 198.18.0.10|--burst must be a whole number between 1 and 4096, not "1.5"
 --timeout 0x10 198.18.0.10|--timeout must be a whole number between 1 and 60000, not "0x10"
 --retries -1 198.18.0.10|--retries must be a whole number between 0 and 10, not "-1"
 --max-addresses 99999999999999999999 198.18.0.10|--max-addresses must be a whole number between 1 and 16777216
 --watch 0 198.18.0.10|--watch must be between 1 and 86400 seconds (a RANGE right after --watch is read as them), not "0"
---watch 86401 198.18.0.10|not "86401"
 --watch 198.18.0.10|not "198.18.0.10"
 --watch=1 --csv 198.18.0.10|--csv does not go with --watch
 --watch=1 --all 198.18.0.10|--all does not go with --watch
