@@ -23,7 +23,6 @@ cmake --build "$dir" --target zn7qx_fuzzers
 # target, seed corpus, largest input
 targets=(
   "fuzz_packets packets 1600"
-  "fuzz_typed_addresses typed-addresses 512"
 )
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
