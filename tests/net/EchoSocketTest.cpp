@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <thread>
 
 #include "net/ICMPPing.h"
@@ -52,21 +50,13 @@ TEST(EchoSocket, AWaitThatCannotGoOnIsAGeneralFailureNotSilence) {
   }
 }
 
-TEST(EchoSocket, AnInterruptedWaitGoesOnAndAnAnswerCountsFromItsArrival) {
+TEST(EchoSocket, AnAnswerReadLateCountsFromItsArrival) {
   int ends[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, ends), 0);
   auto socket = linuxnet::EchoSocket::Adopt(ends[0], linuxnet::SocketKind::Raw, 0x4242);
-  struct sigaction action {};
-  action.sa_handler = [](int) {};
-  const itimerval alarm{{0, 0}, {0, 50000}};  // 50 ms into the wait
-  ASSERT_TRUE(sigaction(SIGALRM, &action, nullptr) == 0 && setitimer(ITIMER_REAL, &alarm, nullptr) == 0);
-  auto start = Clock::now();
-  EXPECT_FALSE(socket.WaitFor(7, Net("198.18.0.10"), start + milliseconds(PingTimeoutMs)));
-  EXPECT_GE(Clock::now() - start, milliseconds(PingTimeoutMs - 5)) << "the signal did not end the wait";
-
   // An answer waits 150 ms before it is read: it arrived on time all the same.
   const Bytes reply = Ip(Net("198.18.0.10"), Net("198.18.0.1"), Icmp(0, 0, 0x4242, 7, "Found.A"));
-  start = Clock::now();
+  const auto start = Clock::now();
   ASSERT_EQ(send(ends[1], reply.data(), reply.size(), 0), static_cast<ssize_t>(reply.size()));
   while (Clock::now() - start < milliseconds(150)) usleep(1000);
   const auto event = socket.WaitFor(7, Net("198.18.0.10"), Clock::now() + milliseconds(PingTimeoutMs));

@@ -2,7 +2,6 @@
 // the adapters cannot be listed, for lists no real layout gives (those are
 // in tests/netns/DiscoveryTest.cpp).
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 

