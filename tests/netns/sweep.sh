@@ -63,9 +63,7 @@ assert all(x["rtt_ms"] > 0 for x in r) and r[5]["error"] == "Destination Host Un
     fail "JSON: $(cat "$out")"
   run 198.18.0.10 --csv
   [ "$(cut -d, -f1-3 "$out")" = "$(printf 'address,kind,text\n198.18.0.10,unit,Unit-7 (hall A)')" ] || fail "CSV: $(cat "$out")"
-}
-
-case_none() {
+  # No unit: nothing on standard output, and the status says so.
   run 198.18.0.30 198.18.0.41-198.18.0.46 198.18.0.50-198.18.0.60
   expect_status 1
   [ ! -s "$out" ] || fail "output for no units: $(cat "$out")"
