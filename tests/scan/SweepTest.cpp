@@ -133,12 +133,11 @@ TEST(Sweep, LocalSendFailuresAreErrorsOfTheirAddressAndAFullQueueIsWaitedOut) {
   net.scripts[Net("198.18.0.3")] = AnswerAsHost();
   const SweepResult r = RunSweep(Range("198.18.0.1", "198.18.0.3"), net, Paced());
   ASSERT_EQ(r.answered.size(), 3u);
-  EXPECT_EQ(r.answered[2].outcome, Outcome::Host);
-  EXPECT_EQ(r.answered[0].outcome, Outcome::Error);
-  EXPECT_EQ(r.answered[0].status, IP_BAD_DESTINATION);
-  EXPECT_EQ(r.answered[0].origin, scan::ErrorOrigin::Local);
-  EXPECT_EQ(r.answered[0].errorNumber, EACCES);
+  const scan::AddressResult& local = r.answered[0];
+  EXPECT_TRUE(local.outcome == Outcome::Error && local.status == IP_BAD_DESTINATION &&
+              local.origin == scan::ErrorOrigin::Local && local.errorNumber == EACCES);
   EXPECT_EQ(r.answered[1].unitText, "AfterWait");
+  EXPECT_EQ(r.answered[2].outcome, Outcome::Host);
   EXPECT_EQ(r.counts.sent, 2);
 }
 
