@@ -1,13 +1,9 @@
-// Received packets on both socket paths: a ping socket's datagram, a raw
-// socket's whole IPv4 packet, a ping socket's error-queue message, and a raw
-// ICMP error quoting a request. The first byte picks the path; two of the
-// paths wrap the rest in sound outer headers with a correct checksum, so that
-// the fuzzer spends its time on what lies inside.
-//
-// Besides "no crash", every event must tell the truth about the bytes: the
-// identifier, sequence and data it reports are the ones in the packet, an
-// error names the destination its quote names, and the reply record filled
-// from it stays inside its 250 bytes with zeros after the data.
+// Received packets on both socket paths (a ping socket's datagram or error
+// queue, a raw socket's IPv4 packet), the first byte picking the path; two
+// paths wrap the rest in sound outer headers, so that the fuzzer spends its
+// time inside. Every event must tell the truth about the bytes: identifier,
+// sequence and data as in the packet, an error's destination as its quote's,
+// and the reply record filled inside its 250 bytes, zeros after the data.
 
 #include <cstddef>
 #include <cstdint>

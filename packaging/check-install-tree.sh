@@ -44,9 +44,7 @@ special=$(find "$root" -perm /6000 -print)
 id=com.morvalent.zn7qx_finder
 desktop=$usr/share/applications/$id.desktop
 if [ -f "$desktop" ]; then
-  if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$desktop" || bad "desktop entry does not validate"
-  fi
+  ! command -v desktop-file-validate >/dev/null || desktop-file-validate "$desktop" || bad "desktop entry does not validate"
   exec_line=$(sed -n 's/^Exec=//p' "$desktop")
   program=${exec_line%% *}
   [ -x "$usr/bin/$program" ] || bad "desktop entry starts $program, which is not installed in bin/"
@@ -54,9 +52,7 @@ if [ -f "$desktop" ]; then
   svg=$usr/share/icons/hicolor/scalable/apps/$icon.svg
   [ -f "$svg" ] || bad "desktop entry names icon $icon, not installed as $svg"
   if [ -f "$svg" ]; then
-    if command -v xmllint >/dev/null; then
-      xmllint --noout "$svg" || bad "icon is not well-formed XML"
-    fi
+    ! command -v xmllint >/dev/null || xmllint --noout "$svg" || bad "icon is not well-formed XML"
     grep -q '<svg' "$svg" || bad "icon holds no <svg> element"
   fi
 fi
@@ -66,10 +62,8 @@ if [ -f "$metainfo" ]; then
   grep -q "<id>$id</id>" "$metainfo" || bad "metainfo does not carry the id $id"
   grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
     bad "metainfo does not launch $id.desktop"
-  if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --pedantic --no-net "$metainfo" >/dev/null ||
-      bad "metainfo does not validate: $(appstreamcli validate --pedantic --no-net "$metainfo")"
-  fi
+  ! command -v appstreamcli >/dev/null || appstreamcli validate --pedantic --no-net "$metainfo" >/dev/null ||
+    bad "metainfo does not validate: $(appstreamcli validate --pedantic --no-net "$metainfo")"
 fi
 
 [ "$fail" = 0 ] && echo "install tree under $root is complete"

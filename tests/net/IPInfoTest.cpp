@@ -26,13 +26,16 @@ struct SelectionRow {
 
 const std::string k10 = "10.0.2.15", k23 = "255.255.254.0", kNoAddress = "0.0.0.0";
 
+std::vector<std::pair<std::string, std::string>> TenOnlyTheLastAddressed() {
+  std::vector<std::pair<std::string, std::string>> adapters(9, {kNoAddress, kNoAddress});
+  adapters.emplace_back("198.18.40.9", "255.255.248.0");
+  return adapters;
+}
+
 const SelectionRow kSelectionRows[] = {
     {"the first with an address wins", 0, {{"172.16.5.4", "255.255.255.255"}, {k10, k23}}, "255.255.255.255",
      "172.16.5.4", ""},
-    {"ten, only the last addressed", 0,
-     {{kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress},
-      {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {kNoAddress, kNoAddress}, {"198.18.40.9", "255.255.248.0"}},
-     "255.255.248.0", "198.18.40.9", ""},
+    {"ten, only the last addressed", 0, TenOnlyTheLastAddressed(), "255.255.248.0", "198.18.40.9", ""},
     // The parser's failure value is nonzero: such an adapter is taken.
     {"unparsable address", 0, {{"not an address", "255.255.0.0"}, {k10, k23}}, "255.255.0.0", "255.255.255.255", ""},
     {"empty address", 0, {{"", "255.255.255.0"}, {k10, k23}}, "255.255.255.0", "255.255.255.255", ""},

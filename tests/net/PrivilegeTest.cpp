@@ -1,10 +1,9 @@
-// Least privilege on the real kernel, in both programs: each started with
-// file capabilities as an ordinary user, as root, and set-ID, in a fresh
-// network namespace whose ping sockets the row allows or not, and read in
-// /proc while it runs: the sweep watching an address no route leads to
-// (nothing leaves the namespace, which holds only its loopback), the window
-// open. A child of the program could gain nothing: its inheritable and
-// ambient sets are empty, root's bounding set too, and no_new_privs is set.
+// Least privilege on the real kernel, in both programs started with file
+// capabilities as an ordinary user, as root, and set-ID, in a fresh network
+// namespace (only its loopback: the sweep watches an address no route leads
+// to) whose ping sockets the row allows or not, read in /proc while they
+// run. A child could gain nothing: empty inheritable and ambient sets (and
+// bounding set, for root), and no_new_privs.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
