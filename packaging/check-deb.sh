@@ -5,14 +5,13 @@
 # Depends names, under whatever name this release gives it, the package
 # of each library the programs link and of what Qt loads at run time
 # without a link (the platform and SVG plugins, a font), no maintainer
-# script and no set-ID file, and the tree it unpacks to
-# (check-install-tree.sh), with every file an installed system needs:
+# script and no set-ID file, and the tree it unpacks to, with every file an
+# installed system needs:
 # programs, manual pages, desktop entry, AppStream metadata, icons and bash
 # completion, the watch's systemd unit and its examples. scripts/build-deb.sh runs it on the package it builds, with
 # the dependencies installed.
 set -euo pipefail
 deb=$1
-here=$(cd "$(dirname "$0")" && pwd)
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
 
@@ -56,7 +55,55 @@ expected=(bin/zn7qx-finder bin/zn7qx-scan
 for size in 16 22 24 32 48 64 128 256; do
   expected+=(share/icons/hicolor/${size}x${size}/apps/zn7qx-finder.png)
 done
-"$here/check-install-tree.sh" "$root" "${expected[@]}" || fail=1
+# The tree: every expected path there, bin/ holding nothing else, nothing
+# set-ID, the desktop entry starting an installed program with an installed
+# icon, the AppStream metadata naming that entry, and both validating.
+usr=$root/usr
+expected_bins=()
+for rel in "${expected[@]}"; do
+  [ -f "$usr/$rel" ] || bad "missing $rel"
+  case $rel in
+    bin/*)
+      expected_bins+=("${rel#bin/}")
+      [ -x "$usr/$rel" ] || bad "$rel is not executable" ;;
+  esac
+done
+
+if [ -d "$usr/bin" ]; then
+  for f in "$usr"/bin/*; do
+    name=${f##*/}
+    printf '%s\n' "${expected_bins[@]}" | grep -qxF "$name" || bad "unexpected program bin/$name"
+  done
+fi
+
+special=$(find "$root" -perm /6000 -print)
+[ -z "$special" ] || bad "setuid or setgid files: $special"
+
+id=com.morvalent.zn7qx_finder
+desktop=$usr/share/applications/$id.desktop
+if [ -f "$desktop" ]; then
+  ! command -v desktop-file-validate >/dev/null || desktop-file-validate "$desktop" || bad "desktop entry does not validate"
+  exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+  program=${exec_line%% *}
+  [ -x "$usr/bin/$program" ] || bad "desktop entry starts $program, which is not installed in bin/"
+  icon=$(sed -n 's/^Icon=//p' "$desktop")
+  svg=$usr/share/icons/hicolor/scalable/apps/$icon.svg
+  [ -f "$svg" ] || bad "desktop entry names icon $icon, not installed as $svg"
+  if [ -f "$svg" ]; then
+    ! command -v xmllint >/dev/null || xmllint --noout "$svg" || bad "icon is not well-formed XML"
+    grep -q '<svg' "$svg" || bad "icon holds no <svg> element"
+  fi
+fi
+
+metainfo=$usr/share/metainfo/$id.metainfo.xml
+if [ -f "$metainfo" ]; then
+  grep -q "<id>$id</id>" "$metainfo" || bad "metainfo does not carry the id $id"
+  grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+    bad "metainfo does not launch $id.desktop"
+  ! command -v appstreamcli >/dev/null || appstreamcli validate --pedantic --no-net "$metainfo" >/dev/null ||
+    bad "metainfo does not validate: $(appstreamcli validate --pedantic --no-net "$metainfo")"
+fi
+
 # The watch's unit, where this release's systemd keeps the units of packages.
 unitdir=$(pkg-config --variable=systemdsystemunitdir systemd)
 [ -f "$root$unitdir/zn7qx-watch@.service" ] || bad "no zn7qx-watch@.service in $unitdir"

@@ -31,9 +31,8 @@ requests() { awk '$1 == "IcmpMsg:" { if (n++) for (i = 2; i <= NF; i++) if (k[i]
 wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.05; done; fail "timed out waiting for: $1"; }
 # Sends SIGNAL to PID, waits for it and sets status; fails if it took more than a second to end.
 stop_within_a_second() {
-  local began=$(date +%s%N); kill -s "$1" "$2"; wait "$2"; status=$?
-  [ $(( ($(date +%s%N) - began) / 1000000 )) -lt 1000 ] || fail "SIG$1 took $(( ($(date +%s%N) - began) / 1000000 )) ms to end it"
-}
+  local t=$(date +%s%N); kill -s "$1" "$2"; wait "$2"; status=$?; t=$(( ($(date +%s%N) - t) / 1000000 ))
+  [ "$t" -lt 1000 ] || fail "SIG$1 took $t ms to end it"; }
 
 case_all() {
   # What each answer is, is the tables' of replies and errors; here, that the
