@@ -54,7 +54,6 @@ const ErrorRow kErrors[] = {
     {11, 0, 11013, "TimeToLive Expired Transit", "Time to live exceeded"},
     {11, 1, 11014, "TimeToLive Expired Reassembly", "Frag reassembly time exceeded"},
     {12, 0, 11015, "Parameter Problem", "Parameter problem"},
-    {12, 2, 11015, "Parameter Problem", "Parameter problem"},
     // Statuses no ICMP message gives, as the window shows them: a send or a
     // read that failed, a text that was no address, and an unknown number.
     {-1, -1, 11006, "No Resources", ""}, {-1, -1, 11018, "Bad Destination", ""},

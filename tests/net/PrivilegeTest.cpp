@@ -55,7 +55,6 @@ TEST(Privilege, EachStartKeepsAtMostNetRawAndNothingForAChild) {
       {finder, fileCaps, true, true, running, 0, {"after CapPrm: " + kNoCaps, "after CapEff: " + kNoCaps}},
       {finder, fileCaps, true, false, running, 0, {"after CapPrm: " + kNetRaw, "after CapEff: " + kNetRaw}},
       {scan, "true", false, true, watch, 0, {"after CapPrm: " + kNoCaps, "after CapBnd: " + kNoCaps}},
-      {finder, "true", false, false, running, 0, {"after CapPrm: " + kNetRaw, "after CapBnd: " + kNoCaps}},
       // Refused before anything, not even reading the arguments.
       {scan, "chmod 4755", true, false, " --help", 3,
        {"zn7qx-scan: refusing to run set-user-ID (real user 65534, effective user 0)"}},

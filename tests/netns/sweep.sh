@@ -100,7 +100,6 @@ case_bad_usage() {
 --burst 1.5 198.18.0.10|--burst must be a whole number between 1 and 4096, not "1.5"
 --max-addresses 99999999999999999999 198.18.0.10|--max-addresses must be a whole number between 1 and 16777216
 --watch 0 198.18.0.10|--watch must be between 1 and 86400 seconds (a RANGE right after --watch is read as them), not "0"
---watch 198.18.0.10|not "198.18.0.10"
 --watch=1 --csv 198.18.0.10|--csv does not go with --watch
 --watch=1 --all 198.18.0.10|--all does not go with --watch
 --metrics /tmp/x.prom 198.18.0.10|--metrics goes with --watch

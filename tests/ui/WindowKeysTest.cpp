@@ -47,7 +47,6 @@ TEST_F(WindowKeys, EachKeyRunsItsCommandWhereverTheFocusIs) {
       {w.lstIpZN7QX, Qt::Key_Return, Qt::NoModifier, Command::Begin},
       {w.cmdBeginScan, Qt::Key_Space, Qt::NoModifier, Command::Begin},
       {w.cmdDefaultRange, Qt::Key_Return, Qt::NoModifier, Command::Default},
-      {w.cmdDefaultRange, Qt::Key_Space, Qt::NoModifier, Command::Default},
       {w.cmdCancelScan, Qt::Key_Return, Qt::NoModifier, Command::Cancel},
       {w.cmdBeginScan, Qt::Key_Escape, Qt::NoModifier, Command::Cancel},
       {w.txtIpAddrStart, Qt::Key_Return, Qt::ControlModifier, Command::None},

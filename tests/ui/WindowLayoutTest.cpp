@@ -83,22 +83,6 @@ TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideSho
   EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"198.18.0.10: ten"});
 }
 
-TEST_F(WindowTest, TicksNeverOverlapEvenWhenAProbeLetsEventsThrough) {
-  ScanSeams seams = net.Seams();
-  int depth = 0, deepest = 0;
-  seams.ping = [&, ping = seams.ping](const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook& hook) {
-    deepest = std::max(deepest, ++depth);
-    QTest::qWait(250);  // ticks fall due meanwhile and are delivered here
-    --depth;
-    return ping(address, reply, hook);
-  };
-  Open(false, seams);
-  Scan("198.18.0.1", "198.18.0.3");
-  ASSERT_TRUE(WaitFor([&] { return Text(window->lblStatus).starts_with("Completed"); }));
-  EXPECT_EQ(net.pinged, (std::vector<std::string>{"198.18.0.1", "198.18.0.2", "198.18.0.3"}));
-  EXPECT_EQ(deepest, 1);
-}
-
 // Real boxes: modal, one OK, their icon and lines; and while one is open
 // (here the adapter failures of "Default Range" pressed during a scan, one
 // box per query), the scan waits, and goes on after it. A screen reader's
