@@ -72,7 +72,8 @@ struct SweepOptions {
   const std::atomic<bool>* stop = nullptr;
   // Fills in the hardware addresses of new answers, about ten times a second
   // while they come and once at the end, so soon after each answer.
-  std::function<void(std::span<AddressResult>)> hardware;
+  using Hardware = std::function<void(std::span<AddressResult>)>;
+  Hardware hardware;
   // The first request's sequence: a sweep that follows another goes on from
   // where it ended, so that a late answer to the one is not taken for the other.
   std::uint16_t firstSequence = 0;

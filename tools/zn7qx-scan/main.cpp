@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -293,68 +294,95 @@ bool WrittenOut() {
   return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Nothing runs set-ID, not even the argument parser; the capabilities are
-  // dropped below, once the socket is set up.
-  linuxnet::RefuseSetIdStart("zn7qx-scan", kExitNotPermitted);
-
-  CLI::App app(kDescription, "zn7qx-scan");
-  app.formatter_fn([](const CLI::App* shown, std::string, CLI::AppFormatMode) { return HelpText(*shown); });
-  // Help and version come last in the list.
-  app.set_help_flag();
-  // An option given twice takes its last value, as with getopt.
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-
-  std::vector<std::string> rangeArguments;
-  // Numbers are read as text and checked below, so that a bad one is told in
+// What the command line, and a site's file, ask for, as written.
+struct Request {
+  std::vector<std::string> ranges;      // the RANGE arguments
+  std::vector<SiteSetting> siteRanges;  // a site's "ranges" lines, when no RANGE is given
+  // Numbers are read as text and checked later, so that a bad one is told in
   // plain words.
   Setting rate{std::to_string(static_cast<int>(kDefaultRate)), "--rate"};
   Setting burst{std::to_string(kDefaultBurst), "--burst"};
   Setting timeout{std::to_string(PingTimeoutMs), "--timeout"};
   Setting retries{"0", "--retries"};
   Setting maxAddresses{std::to_string(kDefaultMaxAddresses), "--max-addresses"};
-  Setting watchSetting{"", "--watch"};
+  Setting watch{"", "--watch"};
   std::string sitePath, metricsPath;
-  bool all = false, csv = false, json = false, quiet = false, mac = false;
+  bool all = false, csv = false, json = false, quiet = false, mac = false, watching = false;
+};
 
-  app.add_option("RANGE", rangeArguments, "Addresses to sweep");
-  app.add_flag("-a,--all", all, "also list other answering hosts and errors, each\nwith its hardware address as --mac shows it");
-  auto* csvFlag = app.add_flag("--csv", csv, "write CSV, with a header line");
-  app.add_flag("--json", json, "write one JSON document")->excludes(csvFlag);
-  app.add_flag("-m,--mac", mac, "show the hardware address of each unit in a column\nof its own (--all always does)");
-  app.add_flag("-q,--quiet", quiet, "no progress line and no summary on standard error");
-  app.add_option("-r,--rate", rate.text,
+// The request read: what this run does.
+struct Plan {
+  SweepOptions sweep;
+  std::chrono::microseconds interval{0};
+  std::vector<AddressRange> merged;
+  std::int64_t count = 0;
+};
+
+// A site's file gives what the command line does not; given holds the
+// options that the command line gave a value.
+std::optional<int> TakeSiteFile(Request& r, const std::function<bool(const char*)>& given) {
+  const SiteConfig config = ReadSiteConfig(r.sitePath);
+  if (!config.error.empty()) return Fail(kExitUsage, config.error);
+  const std::map<std::string, std::pair<Setting*, const char*>> settings = {
+      {"rate", {&r.rate, "--rate"}},          {"burst", {&r.burst, "--burst"}},
+      {"timeout", {&r.timeout, "--timeout"}}, {"retries", {&r.retries, "--retries"}},
+      {"max-addresses", {&r.maxAddresses, "--max-addresses"}}, {"interval", {&r.watch, "--watch"}}};
+  for (const SiteSetting& s : config.settings) {
+    if (s.name == "ranges") {
+      if (r.ranges.empty()) r.siteRanges.push_back(s);
+    } else if (const auto& [setting, option] = settings.at(s.name); !given(option)) {
+      *setting = {s.value, s.where + ": " + s.name};
+    }
+  }
+  if (r.siteRanges.empty() && r.ranges.empty())
+    return Fail(kExitUsage, EscapeText(r.sitePath) + ": no ranges (a line such as \"ranges = 192.168.1.0/24\")");
+  return std::nullopt;
+}
+
+// Reads the command line (and a site's file) into r; an exit status when the
+// run ends here (help, version, bad usage).
+std::optional<int> ParseCommandLine(int argc, char** argv, Request& r) {
+  CLI::App app(kDescription, "zn7qx-scan");
+  app.formatter_fn([](const CLI::App* shown, std::string, CLI::AppFormatMode) { return HelpText(*shown); });
+  // Help and version come last in the list.
+  app.set_help_flag();
+  // An option given twice takes its last value, as with getopt.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("RANGE", r.ranges, "Addresses to sweep");
+  app.add_flag("-a,--all", r.all, "also list other answering hosts and errors, each\nwith its hardware address as --mac shows it");
+  auto* csvFlag = app.add_flag("--csv", r.csv, "write CSV, with a header line");
+  app.add_flag("--json", r.json, "write one JSON document")->excludes(csvFlag);
+  app.add_flag("-m,--mac", r.mac, "show the hardware address of each unit in a column\nof its own (--all always does)");
+  app.add_flag("-q,--quiet", r.quiet, "no progress line and no summary on standard error");
+  app.add_option("-r,--rate", r.rate.text,
                  "requests per second, at a steady pace: 1 to " + std::to_string(static_cast<int>(kRateCeiling)) +
-                     "\n(default " + rate.text + ")")
+                     "\n(default " + r.rate.text + ")")
       ->type_name("N");
-  app.add_option("--burst", burst.text,
+  app.add_option("--burst", r.burst.text,
                  "requests sent at once at the start, before the steady\npace: 1 to " +
-                     std::to_string(kBurstCeiling) + " (default " + burst.text + ")")
+                     std::to_string(kBurstCeiling) + " (default " + r.burst.text + ")")
       ->type_name("N");
-  app.add_option("-t,--timeout", timeout.text,
+  app.add_option("-t,--timeout", r.timeout.text,
                  "milliseconds to wait for each address, from its own\nrequest: 1 to " +
-                     std::to_string(kTimeoutCeiling) + " (default " + timeout.text + ")")
+                     std::to_string(kTimeoutCeiling) + " (default " + r.timeout.text + ")")
       ->type_name("MS");
-  app.add_option("--retries", retries.text,
+  app.add_option("--retries", r.retries.text,
                  "requests sent again to addresses that timed out:\n0 to " + std::to_string(kRetriesCeiling) +
-                     " (default " + retries.text + ")")
+                     " (default " + r.retries.text + ")")
       ->type_name("N");
-  auto* watchOption = app.add_option("--watch", watchSetting.text,
-                                     "sweep again every SECONDS and write what changed:\n1 to " +
-                                         std::to_string(static_cast<int>(kWatchCeiling)) + " (default " +
-                                         std::to_string(static_cast<int>(kDefaultWatchSeconds)) + ")")
-                          ->expected(0, 1)
-                          ->type_name("[=SECONDS]");
-  app.add_option("--max-addresses", maxAddresses.text,
+  app.add_option("--watch", r.watch.text,
+                 "sweep again every SECONDS and write what changed:\n1 to " +
+                     std::to_string(static_cast<int>(kWatchCeiling)) + " (default " +
+                     std::to_string(static_cast<int>(kDefaultWatchSeconds)) + ")")
+      ->expected(0, 1)
+      ->type_name("[=SECONDS]");
+  app.add_option("--max-addresses", r.maxAddresses.text,
                  "refuse to sweep more addresses than N: 1 to\n" + std::to_string(kMaxAddressesCeiling) +
-                     " (default " + maxAddresses.text + ")")
+                     " (default " + r.maxAddresses.text + ")")
       ->type_name("N");
-  auto* siteOption = app.add_option("--config", sitePath,
-                                    "read the RANGEs and settings of a site from FILE\n(see Site files below)")
-                         ->type_name("FILE");
-  app.add_option("--metrics", metricsPath,
+  app.add_option("--config", r.sitePath, "read the RANGEs and settings of a site from FILE\n(see Site files below)")
+      ->type_name("FILE");
+  app.add_option("--metrics", r.metricsPath,
                  "with --watch: after every sweep, replace FILE with\nthe units for Prometheus (see Watch below)")
       ->type_name("FILE");
   app.set_help_flag("-h,--help", "show this help and exit");
@@ -378,60 +406,48 @@ int main(int argc, char** argv) {
       what = what.substr(0, colon) + " needs a value";
     return Fail(kExitUsage, what + " (see --help)");
   }
-  const bool watching = watchOption->count() > 0;
-  // A site's file gives what the command line does not.
-  std::vector<SiteSetting> siteRanges;
-  const std::string site = EscapeText(sitePath);
-  if (siteOption->count() > 0) {
-    const SiteConfig config = ReadSiteConfig(sitePath);
-    if (!config.error.empty()) return Fail(kExitUsage, config.error);
-    // Each with whether the command line gave it (a bare --watch gives no interval).
-    const std::map<std::string, std::pair<Setting*, bool>> settings = {
-        {"rate", {&rate, app.count("--rate") > 0}},
-        {"burst", {&burst, app.count("--burst") > 0}},
-        {"timeout", {&timeout, app.count("--timeout") > 0}},
-        {"retries", {&retries, app.count("--retries") > 0}},
-        {"max-addresses", {&maxAddresses, app.count("--max-addresses") > 0}},
-        {"interval", {&watchSetting, !watchSetting.text.empty()}}};
-    for (const SiteSetting& s : config.settings) {
-      if (s.name == "ranges") {
-        if (rangeArguments.empty()) siteRanges.push_back(s);
-      } else if (const auto& [setting, given] = settings.at(s.name); !given) {
-        *setting = {s.value, s.where + ": " + s.name};
-      }
-    }
-    if (siteRanges.empty() && rangeArguments.empty())
-      return Fail(kExitUsage, site + ": no ranges (a line such as \"ranges = 192.168.1.0/24\")");
-  }
-  const auto rateValue = ReadOption<double>(rate, 1, kRateCeiling);
-  const auto burstValue = ReadOption<std::int64_t>(burst, 1, kBurstCeiling);
-  const auto timeoutMs = ReadOption<std::int64_t>(timeout, 1, kTimeoutCeiling);
-  const auto retriesValue = ReadOption<std::int64_t>(retries, 0, kRetriesCeiling);
-  const auto maxValue = ReadOption<std::int64_t>(maxAddresses, 1, kMaxAddressesCeiling);
-  if (!rateValue || !burstValue || !timeoutMs || !retriesValue || !maxValue) return kExitUsage;
-  std::optional<double> watchSeconds = kDefaultWatchSeconds;
-  if (!watchSetting.text.empty())
-    watchSeconds = ReadOption<double>(watchSetting, 1, kWatchCeiling,
-                                      watchSetting.label == "--watch"
-                                          ? " seconds (a RANGE right after --watch is read as them)"
-                                          : " seconds");
-  if (!watchSeconds) return kExitUsage;
-  if (watching && (csv || all))
-    return Fail(kExitUsage, std::string(csv ? "--csv" : "--all") +
-                                " does not go with --watch, which follows units (--json writes one object per change)");
-  if (!metricsPath.empty() && !watching) return Fail(kExitUsage, "--metrics goes with --watch");
-  if (!metricsPath.empty())
-    if (const std::string problem = MetricsFolderProblem(metricsPath); !problem.empty())
-      return Fail(kExitUsage, "--metrics: " + problem);
+  r.watching = app.count("--watch") > 0;
+  // A bare --watch gives no interval.
+  const auto given = [&](const char* option) { return std::string(option) == "--watch" ? !r.watch.text.empty()
+                                                                                      : app.count(option) > 0; };
+  if (app.count("--config") > 0) return TakeSiteFile(r, given);
+  return std::nullopt;
+}
 
-  // Ranges first: bad usage is reported before anything touches the network.
+// Checks the request's numbers and ranges, and merges the ranges, before
+// anything touches the network; an exit status when they are bad.
+std::optional<int> MakePlan(const Request& r, Plan& plan) {
+  const auto rate = ReadOption<double>(r.rate, 1, kRateCeiling);
+  const auto burst = ReadOption<std::int64_t>(r.burst, 1, kBurstCeiling);
+  const auto timeoutMs = ReadOption<std::int64_t>(r.timeout, 1, kTimeoutCeiling);
+  const auto retries = ReadOption<std::int64_t>(r.retries, 0, kRetriesCeiling);
+  const auto maxAddresses = ReadOption<std::int64_t>(r.maxAddresses, 1, kMaxAddressesCeiling);
+  std::optional<double> watchSeconds = kDefaultWatchSeconds;
+  if (!r.watch.text.empty())
+    watchSeconds = ReadOption<double>(r.watch, 1, kWatchCeiling,
+                                      r.watch.label == "--watch" ? " seconds (a RANGE right after --watch is read as them)"
+                                                                 : " seconds");
+  if (!rate || !burst || !timeoutMs || !retries || !maxAddresses || !watchSeconds) return kExitUsage;
+  if (r.watching && (r.csv || r.all))
+    return Fail(kExitUsage, std::string(r.csv ? "--csv" : "--all") +
+                                " does not go with --watch, which follows units (--json writes one object per change)");
+  if (!r.metricsPath.empty() && !r.watching) return Fail(kExitUsage, "--metrics goes with --watch");
+  if (!r.metricsPath.empty())
+    if (const std::string problem = MetricsFolderProblem(r.metricsPath); !problem.empty())
+      return Fail(kExitUsage, "--metrics: " + problem);
+  plan.sweep.rate = *rate;
+  plan.sweep.burst = *burst;
+  plan.sweep.timeout = std::chrono::milliseconds(*timeoutMs);
+  plan.sweep.retries = static_cast<int>(*retries);
+  plan.interval = std::chrono::microseconds(static_cast<std::int64_t>(*watchSeconds * 1e6));
+
   std::vector<AddressRange> written;
-  if (!rangeArguments.empty()) {
-    RangeParse parsed = ParseRanges(rangeArguments);
+  if (!r.ranges.empty()) {
+    RangeParse parsed = ParseRanges(r.ranges);
     if (!parsed.error.empty()) return Fail(kExitUsage, parsed.error);
     written = std::move(parsed.ranges);
-  } else if (!siteRanges.empty()) {
-    for (const SiteSetting& line : siteRanges) {
+  } else if (!r.siteRanges.empty()) {
+    for (const SiteSetting& line : r.siteRanges) {
       RangeParse parsed = ParseRanges({line.value});
       if (!parsed.error.empty()) return Fail(kExitUsage, line.where + ": " + parsed.error);
       written.insert(written.end(), parsed.ranges.begin(), parsed.ranges.end());
@@ -440,50 +456,37 @@ int main(int argc, char** argv) {
     SetIPInfoMessageSink([](const std::string& text) { std::cerr << "zn7qx-scan: " << text << '\n'; });
     const NumericAddress mask = GetLocalSubnetMask();
     const NumericAddress address = GetLocalIPAddress();
-    if (address == 0)
-      return Fail(kExitUsage, "no network interface with an IPv4 address was found; give a RANGE");
+    if (address == 0) return Fail(kExitUsage, "no network interface with an IPv4 address was found; give a RANGE");
     written.push_back(SubnetRange(mask, address));
   }
-  const std::vector<AddressRange> merged = MergeRanges(written);
-  const std::int64_t count = CountAddresses(merged);
-  if (count < 1) return Fail(kExitUsage, "the ranges hold no address that can be probed");
-  if (count > *maxValue)
-    return Fail(kExitUsage, (siteRanges.empty() ? "" : site + ": ") + "the ranges hold " + std::to_string(count) +
-                                " addresses, more than the limit of " + std::to_string(*maxValue) + " (raise it with " +
-                                (siteRanges.empty() ? "--max-addresses" : "max-addresses") + ")");
+  plan.merged = MergeRanges(written);
+  plan.count = CountAddresses(plan.merged);
+  if (plan.count < 1) return Fail(kExitUsage, "the ranges hold no address that can be probed");
+  const bool fromSite = !r.siteRanges.empty();
+  if (plan.count > *maxAddresses)
+    return Fail(kExitUsage, (fromSite ? EscapeText(r.sitePath) + ": " : "") + "the ranges hold " +
+                                std::to_string(plan.count) + " addresses, more than the limit of " +
+                                std::to_string(*maxAddresses) + " (raise it with " +
+                                (fromSite ? "max-addresses" : "--max-addresses") + ")");
+  return std::nullopt;
+}
 
-  linuxnet::EchoSocket socket = linuxnet::EchoSocket::Open();
-  if (!socket) {
-    std::cerr << "zn7qx-scan: ICMP echo is not permitted to this process.\n" << EchoPermissionAdvice() << '\n';
-    return kExitNotPermitted;
+// What the run writes besides its results: a line on standard error, which
+// first clears the progress line where one is drawn.
+struct Voice {
+  bool progress = false;
+  void Say(const std::string& message) const {
+    std::cerr << (progress ? "\r\033[K" : "") << "zn7qx-scan: " << message << '\n' << std::flush;
   }
-  EnlargeSocketBuffers(socket.fd());
-  // The socket is open: nothing further needs any privilege.
-  linuxnet::EnforceLeastPrivilege("zn7qx-scan", kExitNotPermitted);
-
-  const StopSignals signals;
-
-  const bool showProgress = !quiet && TerminalDrawsProgress();
-  // Standard error's own line: what is said there first clears it.
-  const auto say = [&](const std::string& message) {
-    std::cerr << (showProgress ? "\r\033[K" : "") << "zn7qx-scan: " << message << '\n' << std::flush;
-  };
-  SweepOptions options;
-  options.rate = *rateValue;
-  options.burst = *burstValue;
-  options.timeout = std::chrono::milliseconds(*timeoutMs);
-  options.retries = static_cast<int>(*retriesValue);
-  options.stop = &signals.stop();
-  if (showProgress) {
-    options.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
+  void Clear() const {
+    if (progress) std::cerr << "\r\033[K" << std::flush;
   }
+};
 
-  // Hardware addresses only where they are written.
-  std::optional<linuxnet::NeighbourTable> neighbours;
-  // A full listing names what answered: its hardware address as well.
-  mac = mac || all;
-  if (mac || json || csv || watching) neighbours.emplace();
-  options.hardware = [&](std::span<AddressResult> answers) {
+// Fills in the hardware addresses of answers from the kernel's neighbour
+// table; says once when it cannot be read, and goes on without.
+SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTable>& neighbours, const Voice& voice) {
+  return [&neighbours, &voice](std::span<AddressResult> answers) {
     if (!neighbours) return;
     std::vector<std::uint32_t> addresses;
     std::vector<AddressResult*> answered;
@@ -495,79 +498,119 @@ int main(int argc, char** argv) {
     if (addresses.empty()) return;
     const auto found = neighbours->LookUp(addresses);
     if (!found) {
-      say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses");
+      voice.Say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses");
       neighbours.reset();
       return;
     }
     for (std::size_t i = 0; i < answered.size(); ++i) answered[i]->mac = (*found)[i];
   };
+}
 
-  SocketTransport transport(std::move(socket), &signals.waitMask());
-  const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
-  if (watching) {
-    options.progress = nullptr;
-    WatchOptions watch;
-    watch.interval = std::chrono::microseconds(static_cast<std::int64_t>(*watchSeconds * 1e6));
-    // In the journal each line carries its priority: a unit gone silent is a
-    // warning, one moved or changed a notice.
-    const bool journal = StandardOutputIsTheJournal();
-    const auto writeChanges = [&](const std::vector<Change>& changes, std::int64_t sweep) {
-      const std::string time = IsoTime(std::time(nullptr));
-      errno = 0;
-      for (const Change& c : changes) {
-        if (journal) std::cout << '<' << JournalPriority(c.event) << '>';
-        WriteChange(std::cout, c, format, time, sweep);
+// Sweeps again and again and writes what changed (and the metrics), until a
+// signal or a failed write ends it.
+int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepOptions sweep, const Voice& voice) {
+  sweep.progress = nullptr;
+  WatchOptions watch;
+  watch.interval = plan.interval;
+  const Format format = r.json ? Format::Json : Format::Text;
+  // In the journal each line carries its priority: a unit gone silent is a
+  // warning, one moved or changed a notice.
+  const bool journal = StandardOutputIsTheJournal();
+  const auto writeChanges = [&](const std::vector<Change>& changes, std::int64_t number) {
+    const std::string time = IsoTime(std::time(nullptr));
+    errno = 0;
+    for (const Change& c : changes) {
+      if (journal) std::cout << '<' << JournalPriority(c.event) << '>';
+      WriteChange(std::cout, c, format, time, number);
+    }
+    return WrittenOut();
+  };
+  std::optional<WatchMetrics> metrics;
+  if (!r.metricsPath.empty()) metrics.emplace();
+  watch.afterSweep = [&](const SweepDone& done) {
+    if (!done.changes.empty()) {
+      voice.Clear();
+      if (!writeChanges(done.changes, done.number)) return false;
+    }
+    if (metrics) {
+      metrics->Update(done, transport.Now(),
+                      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+      if (const std::string problem = ReplaceFile(r.metricsPath, metrics->Text()); !problem.empty()) {
+        voice.Say(problem);
+        return false;
       }
-      return WrittenOut();
-    };
-    std::optional<WatchMetrics> metrics;
-    if (!metricsPath.empty()) metrics.emplace();
-    watch.afterSweep = [&](const SweepDone& done) {
-      if (!done.changes.empty()) {
-        if (showProgress) std::cerr << "\r\033[K" << std::flush;
-        if (!writeChanges(done.changes, done.number)) return false;
-      }
-      if (metrics) {
-        metrics->Update(done, transport.Now(),
-                        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
-        if (const std::string problem = ReplaceFile(metricsPath, metrics->Text()); !problem.empty()) {
-          say(problem);
-          return false;
-        }
-      }
-      if (showProgress) std::cerr << "\r\033[K" << WatchStatusLine(done.number, done.state.Count()) << std::flush;
-      return true;
-    };
-    watch.tooSlow = [&](std::chrono::microseconds took) {
-      char text[200];
-      std::snprintf(text, sizeof text, "a sweep of %lld addresses took %.1f s, longer than the %g s between sweeps: "
-                    "the next ones follow at once", static_cast<long long>(count), static_cast<double>(took.count()) / 1e6,
-                    *watchSeconds);
-      say(text);
-    };
-    std::int64_t sweeps = 0;
-    const WatchState state = RunWatch(merged, transport, options, watch, &sweeps);
-    if (showProgress) std::cerr << "\r\033[K" << std::flush;
-    // The units present, unless the output already failed.
-    if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
-    if (!quiet)
-      std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
-    signals.DieIfReceived();
-    return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
-  }
-  const SweepResult result = RunSweep(merged, transport, options);
-  if (showProgress) std::cerr << "\r\033[K" << std::flush;
+    }
+    if (voice.progress) std::cerr << "\r\033[K" << WatchStatusLine(done.number, done.state.Count()) << std::flush;
+    return true;
+  };
+  watch.tooSlow = [&](std::chrono::microseconds took) {
+    char text[200];
+    std::snprintf(text, sizeof text, "a sweep of %lld addresses took %.1f s, longer than the %g s between sweeps: "
+                  "the next ones follow at once", static_cast<long long>(plan.count),
+                  static_cast<double>(took.count()) / 1e6, static_cast<double>(plan.interval.count()) / 1e6);
+    voice.Say(text);
+  };
+  std::int64_t sweeps = 0;
+  const WatchState state = RunWatch(plan.merged, transport, sweep, watch, &sweeps);
+  voice.Clear();
+  // The units present, unless the output already failed.
+  if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
+  if (!r.quiet)
+    std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
+  return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
+}
 
+// One sweep, its results written in the format asked for.
+int SweepOnce(const Request& r, const Plan& plan, SocketTransport& transport, const SweepOptions& sweep,
+              const Voice& voice) {
+  const SweepResult result = RunSweep(plan.merged, transport, sweep);
+  voice.Clear();
   OutputOptions output;
-  output.all = all;
-  output.mac = mac;
-  output.format = format;
+  output.all = r.all;
+  output.mac = r.mac || r.all;  // a full listing names what answered
+  output.format = r.json ? Format::Json : r.csv ? Format::Csv : Format::Text;
   errno = 0;
-  WriteResults(std::cout, result, merged, output);
+  WriteResults(std::cout, result, plan.merged, output);
   const bool wroteAll = WrittenOut();
-  if (!quiet) std::cerr << SummaryLine(result.counts) << '\n';
-
-  signals.DieIfReceived();
+  if (!r.quiet) std::cerr << SummaryLine(result.counts) << '\n';
   if (!wroteAll) return kExitWriteFailed;
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing runs set-ID, not even the argument parser; the capabilities are
+  // dropped below, once the socket is set up.
+  linuxnet::RefuseSetIdStart("zn7qx-scan", kExitNotPermitted);
+  Request request;
+  if (const auto status = ParseCommandLine(argc, argv, request)) return *status;
+  Plan plan;
+  if (const auto status = MakePlan(request, plan)) return *status;
+
+  linuxnet::EchoSocket socket = linuxnet::EchoSocket::Open();
+  if (!socket) {
+    std::cerr << "zn7qx-scan: ICMP echo is not permitted to this process.\n" << EchoPermissionAdvice() << '\n';
+    return kExitNotPermitted;
+  }
+  EnlargeSocketBuffers(socket.fd());
+  // The socket is open: nothing further needs any privilege.
+  linuxnet::EnforceLeastPrivilege("zn7qx-scan", kExitNotPermitted);
+  const StopSignals signals;
+
+  const Voice voice{!request.quiet && TerminalDrawsProgress()};
+  SweepOptions sweep = plan.sweep;
+  sweep.stop = &signals.stop();
+  if (voice.progress) sweep.progress = [](const SweepCounts& c) { std::cerr << "\r\033[K" << ProgressLine(c) << std::flush; };
+  // Hardware addresses only where they are written.
+  std::optional<linuxnet::NeighbourTable> neighbours;
+  if (request.mac || request.all || request.json || request.csv || request.watching) neighbours.emplace();
+  sweep.hardware = NeighbourLookUp(neighbours, voice);
+  SocketTransport transport(std::move(socket), &signals.waitMask());
+
+  const int status = request.watching ? Watch(request, plan, transport, sweep, voice)
+                                      : SweepOnce(request, plan, transport, sweep, voice);
+  // After the output, a signal that came ends the program as its own would.
+  signals.DieIfReceived();
+  return status;
 }
