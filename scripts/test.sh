@@ -10,15 +10,21 @@ dir=build flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZN7QX_SANITIZE=OFF)
 if [ "${ZN7QX_SANITIZE:-0}" = 1 ]; then
   dir=build-asan flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" -DZN7QX_SANITIZE=ON)
 fi
-# promtool, which checks the watch's metrics files, comes out of Debian's
-# prometheus package without installing it (and so starting its server).
+# promtool, which checks the watch's metrics files: a package of its own on
+# newer releases, part of the server's package on older ones. Either way it
+# is taken out of the package, not installed (which would start a server).
+fetch_promtool() {
+  local package
+  for package in promtool prometheus; do
+    apt-get download "$package" >/dev/null 2>&1 || continue
+    dpkg-deb -x "$package"_*.deb unpacked && [ -x unpacked/usr/bin/promtool ] && mv unpacked/usr/bin/promtool . && return
+  done
+  return 1
+}
 if [ ! -x "$dir/test-tools/promtool" ] && ! command -v promtool >/dev/null; then
   mkdir -p "$dir/test-tools"
-  (cd "$dir/test-tools" && { apt-get download prometheus >/dev/null 2>&1 ||
-    { apt-get update -qq && apt-get download prometheus >/dev/null 2>&1; }; } &&
-    dpkg-deb --fsys-tarfile prometheus_*.deb | tar -xO ./usr/bin/promtool >promtool.part &&
-    chmod +x promtool.part && mv promtool.part promtool && rm -f prometheus_*.deb) ||
-    { echo "test.sh: cannot fetch promtool from the prometheus package" >&2; exit 1; }
+  (cd "$dir/test-tools" && { fetch_promtool || { apt-get update -qq && fetch_promtool; }; }; rm -rf unpacked ./*.deb
+   [ -x promtool ]) || { echo "test.sh: cannot fetch promtool (package promtool or prometheus)" >&2; exit 1; }
 fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" -DZN7QX_BUILD_GUI=ON -DZN7QX_BUILD_TESTS=ON -DZN7QX_FUZZ=OFF >/dev/null
 cmake --build "$dir"
