@@ -6,10 +6,10 @@
 # of each library the programs link and of what Qt loads at run time
 # without a link (the platform and SVG plugins, a font), no maintainer
 # script and no set-ID file, and the tree it unpacks to, with every file an
-# installed system needs:
-# programs, manual pages, desktop entry, AppStream metadata, icons and bash
-# completion, the watch's systemd unit and its examples. scripts/build-deb.sh runs it on the package it builds, with
-# the dependencies installed.
+# installed system needs: programs, manual pages, desktop entry, AppStream
+# metadata, icons and bash completion, the watch's systemd unit and its
+# examples. scripts/build-deb.sh runs it on the package it builds, with the
+# dependencies installed.
 set -euo pipefail
 deb=$1
 fail=0
@@ -104,10 +104,10 @@ if [ -f "$metainfo" ]; then
     bad "metainfo does not validate: $(appstreamcli validate --pedantic --no-net "$metainfo")"
 fi
 
-# The watch's unit, where this release's systemd keeps the units of packages.
-unitdir=$(pkg-config --variable=systemdsystemunitdir systemd)
-[ -f "$root$unitdir/zn7qx-watch@.service" ] || bad "no zn7qx-watch@.service in $unitdir"
-grep -q '^ExecStart=/usr/bin/zn7qx-scan ' "$root$unitdir/zn7qx-watch@.service" || bad "the unit does not start /usr/bin/zn7qx-scan"
+# The watch's unit (lintian knows where each release keeps them), starting
+# the installed program.
+unit=$(find "$root" -path '*/systemd/system/zn7qx-watch@.service')
+[ -n "$unit" ] && grep -q '^ExecStart=/usr/bin/zn7qx-scan ' "$unit" || bad "no zn7qx-watch@.service starting /usr/bin/zn7qx-scan"
 
 # The pages and the programs give the package's version.
 version=$(dpkg-deb -f "$deb" Version)
