@@ -101,9 +101,11 @@ PrivilegeOutcome DropToLeastPrivilege() {
 
 namespace {
 
+// At once: a start refused runs nothing more, not even exit handlers.
 [[noreturn]] void Stop(std::string_view program, const std::string& message, int failureStatus) {
   std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
-  std::exit(failureStatus);
+  std::fflush(stderr);
+  std::_Exit(failureStatus);
 }
 
 }  // namespace
