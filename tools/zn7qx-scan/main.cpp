@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
