@@ -8,9 +8,9 @@
 
 #include "net/ICMPPing.h"
 #include "net/linux/IcmpPacket.h"
+#include "scan/ScanOutput.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/Packets.h"
-#include "tools/zn7qx-scan/ScanOutput.h"
 
 namespace zn7qx::test {
 namespace {

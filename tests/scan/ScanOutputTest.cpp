@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "net/ICMPPing.h"
+#include "scan/SafeText.h"
+#include "scan/ScanOutput.h"
 #include "tests/support/Addresses.h"
-#include "tools/zn7qx-scan/SafeText.h"
-#include "tools/zn7qx-scan/ScanOutput.h"
 
 namespace zn7qx::test {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/ScanRange.h"
 #include "tests/support/Addresses.h"
-#include "tools/zn7qx-scan/ScanRange.h"
 
 namespace zn7qx::test {
 namespace {

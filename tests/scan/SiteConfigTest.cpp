@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/zn7qx-scan/SiteConfig.h"
+#include "scan/SiteConfig.h"
 
 namespace zn7qx::test {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
+#include "scan/Sweep.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/ScriptedTransport.h"
-#include "tools/zn7qx-scan/Sweep.h"
 
 namespace zn7qx::test {
 namespace {

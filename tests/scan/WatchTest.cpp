@@ -5,10 +5,10 @@
 
 #include <sstream>
 
+#include "scan/Metrics.h"
+#include "scan/Watch.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/ScriptedTransport.h"
-#include "tools/zn7qx-scan/Metrics.h"
-#include "tools/zn7qx-scan/Watch.h"
 
 namespace zn7qx::test {
 namespace {

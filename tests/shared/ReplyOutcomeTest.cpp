@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "net/linux/IcmpPacket.h"
+#include "scan/SafeText.h"
+#include "scan/Sweep.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/FakeView.h"
 #include "tests/support/Packets.h"
 #include "tests/support/ScriptedNetwork.h"
 #include "tests/support/ScriptedTransport.h"
-#include "tools/zn7qx-scan/SafeText.h"
-#include "tools/zn7qx-scan/Sweep.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
+#include "scan/ScanRange.h"
 #include "tests/support/Addresses.h"
 #include "tests/support/FakeView.h"
 #include "tests/support/ScriptedNetwork.h"
-#include "tools/zn7qx-scan/ScanRange.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "net/ICMPPing.h"
-#include "tools/zn7qx-scan/EchoTransport.h"
+#include "scan/EchoTransport.h"
 
 namespace zn7qx::test {
 

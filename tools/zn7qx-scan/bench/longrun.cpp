@@ -10,12 +10,12 @@
 #include <string>
 
 #include "net/linux/EchoSocket.h"
+#include "scan/Metrics.h"
+#include "scan/ScanRange.h"
+#include "scan/SocketTransport.h"
+#include "scan/Sweep.h"
+#include "scan/Watch.h"
 #include "tools/bench-common/ProcessFigures.h"
-#include "tools/zn7qx-scan/ScanRange.h"
-#include "tools/zn7qx-scan/SocketTransport.h"
-#include "tools/zn7qx-scan/Metrics.h"
-#include "tools/zn7qx-scan/Sweep.h"
-#include "tools/zn7qx-scan/Watch.h"
 #include "tools/zn7qx-sim/NamespaceCheck.h"
 
 namespace {

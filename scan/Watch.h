@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zn7qx-scan/Sweep.h"
+#include "scan/Sweep.h"
 
 namespace zn7qx::scan {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "net/mdlConvertIPForms.h"
-#include "tools/zn7qx-scan/EchoTransport.h"
-#include "tools/zn7qx-scan/ScanRange.h"
+#include "scan/EchoTransport.h"
+#include "scan/ScanRange.h"
 
 namespace zn7qx::scan {
 

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/SiteConfig.h"
+#include "scan/SiteConfig.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <map>
 
-#include "tools/zn7qx-scan/SafeText.h"
-#include "tools/zn7qx-scan/ScanRange.h"
+#include "scan/SafeText.h"
+#include "scan/ScanRange.h"
 
 namespace zn7qx::scan {
 

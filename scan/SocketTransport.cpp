@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/SocketTransport.h"
+#include "scan/SocketTransport.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/Metrics.h"
+#include "scan/Metrics.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <tuple>
 
 #include "net/mdlConvertIPForms.h"
-#include "tools/zn7qx-scan/SafeText.h"
-#include "tools/zn7qx-scan/ScanRange.h"
+#include "scan/SafeText.h"
+#include "scan/ScanRange.h"
 
 namespace zn7qx::scan {
 

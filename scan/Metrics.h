@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zn7qx-scan/Watch.h"
+#include "scan/Watch.h"
 
 namespace zn7qx::scan {
 

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/SafeText.h"
+#include "scan/SafeText.h"
 
 namespace zn7qx::scan {
 

@@ -1,9 +1,9 @@
-#include "tools/zn7qx-scan/ScanRange.h"
+#include "scan/ScanRange.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "tools/zn7qx-scan/SafeText.h"
+#include "scan/SafeText.h"
 
 namespace zn7qx::scan {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/zn7qx-scan/ScanRange.h"
-#include "tools/zn7qx-scan/Sweep.h"
-#include "tools/zn7qx-scan/Watch.h"
+#include "scan/ScanRange.h"
+#include "scan/Sweep.h"
+#include "scan/Watch.h"
 
 namespace zn7qx::scan {
 

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/Watch.h"
+#include "scan/Watch.h"
 
 #include <algorithm>
 #include <map>

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/StopSignals.h"
+#include "scan/StopSignals.h"
 
 namespace zn7qx::scan {
 

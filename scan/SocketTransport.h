@@ -4,7 +4,7 @@
 #include <signal.h>
 
 #include "net/linux/EchoSocket.h"
-#include "tools/zn7qx-scan/EchoTransport.h"
+#include "scan/EchoTransport.h"
 
 namespace zn7qx::scan {
 

@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/Sweep.h"
+#include "scan/Sweep.h"
 
 #include <algorithm>
 #include <deque>

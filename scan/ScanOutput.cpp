@@ -1,4 +1,4 @@
-#include "tools/zn7qx-scan/ScanOutput.h"
+#include "scan/ScanOutput.h"
 
 #include <nlohmann/json.hpp>
 
@@ -8,7 +8,7 @@
 
 #include "net/ICMPPing.h"
 #include "net/linux/IcmpPacket.h"
-#include "tools/zn7qx-scan/SafeText.h"
+#include "scan/SafeText.h"
 
 namespace zn7qx::scan {
 namespace {
