@@ -3,11 +3,11 @@
 # Benchmark of zn7qx-scan beside fping and nmap, all in one simulated network
 # (never the machine's own): 198.18.0.0/23 on-link with units, hosts, errors,
 # misleading answers and silent addresses, and 198.19.0.0/16 routed.
-#   tools/zn7qx-scan/bench/bench.sh [--build DIR] [--repeat N] [--nmap-wide]
+#   tools/bench-scan/bench.sh [--build DIR] [--repeat N] [--nmap-wide]
 # Needs root or unprivileged user namespaces, fping, nmap and python3.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../../.." && pwd)
+repo=$(cd "$here/../.." && pwd)
 build="" repeat=3 nmap_wide=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,8 +19,8 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-[ -n "$build" ] || build=$(dirname "$(dirname "$(dirname "$(ls -t "$repo"/build*/tools/zn7qx-scan/zn7qx-scan | head -n1)")")")
-scan=$build/tools/zn7qx-scan/zn7qx-scan
+[ -n "$build" ] || build=$(dirname "$(dirname "$(dirname "$(ls -t "$repo"/build*/app/zn7qx-scan/zn7qx-scan | head -n1)")")")
+scan=$build/app/zn7qx-scan/zn7qx-scan
 sim=$build/tools/zn7qx-sim/zn7qx-sim
 for tool in fping nmap python3; do command -v $tool >/dev/null || { echo "bench.sh: $tool is needed" >&2; exit 2; }; done
 [ -x "$scan" ] && [ -x "$sim" ] || { echo "bench.sh: build zn7qx-scan and zn7qx-sim first (looked in $build)" >&2; exit 2; }

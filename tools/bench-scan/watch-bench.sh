@@ -6,10 +6,10 @@
 # many seconds). Prints the watch's resident set, its peak and its open
 # descriptors after 10 sweeps and every 100 after, the changes it wrote, and
 # its summary once ended with Ctrl-C's signal.
-#   tools/zn7qx-scan/bench/watch-bench.sh [BUILD_DIR] [SWEEPS]
+#   tools/bench-scan/watch-bench.sh [BUILD_DIR] [SWEEPS]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../../.." && pwd)
+root=$(cd "$here/../.." && pwd)
 if [ "${1:-}" = --measure ]; then
   scan=$2 sim=$3 sweeps=$4 out=$(mktemp) err=$(mktemp)
   trap 'rm -f "$out" "$err"' EXIT
@@ -40,4 +40,4 @@ sweeps=${2:-1000}
 [[ "$sweeps" =~ ^[0-9]+$ ]] && [ "$sweeps" -ge 10 ] || { echo "watch-bench: SWEEPS must be a number from 10" >&2; exit 2; }
 sim=$build/tools/zn7qx-sim/zn7qx-sim
 "$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$sim" --config "$here/watch-network.json" \
-  --max-seconds "$((sweeps + 120))" -- "$0" --measure "$build/tools/zn7qx-scan/zn7qx-scan" "$sim" "$sweeps"
+  --max-seconds "$((sweeps + 120))" -- "$0" --measure "$build/app/zn7qx-scan/zn7qx-scan" "$sim" "$sweeps"

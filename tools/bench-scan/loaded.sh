@@ -6,16 +6,16 @@
 # the network's answers come in time, and only the prober is late to read
 # them. Each zn7qx-scan given is run in turn, ROUNDS times, in the same
 # simulated network; it prints the answers each one lost per round.
-#   tools/zn7qx-scan/bench/loaded.sh BUILD_DIR [ROUNDS] [ZN7QX_SCAN...]
+#   tools/bench-scan/loaded.sh BUILD_DIR [ROUNDS] [ZN7QX_SCAN...]
 # (give an older build's zn7qx-scan beside the current one to compare them)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../../.." && pwd)
+root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build}
 rounds=${2:-5}
 shift $(( $# > 2 ? 2 : $# ))
 scans=("$@")
-[ ${#scans[@]} -gt 0 ] || scans=("$build/tools/zn7qx-scan/zn7qx-scan")
+[ ${#scans[@]} -gt 0 ] || scans=("$build/app/zn7qx-scan/zn7qx-scan")
 exec "$root/tools/zn7qx-sim/with-sim-network.sh" --sim "$build/tools/zn7qx-sim/zn7qx-sim" \
   --config "$here/loaded-network.json" --routed 198.19.0.0/22 --sim-nice -15 --max-seconds 600 -- bash -c '
   set -euo pipefail
