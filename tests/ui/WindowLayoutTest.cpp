@@ -5,8 +5,8 @@
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyleOptionButton>
 #include <QPainter>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <tuple>
 
@@ -48,7 +48,7 @@ QRect Ink(const QWidget* w, const QRect& room, int flags) {
   canvas.fill(Qt::transparent);
   QPainter painter(&canvas);
   painter.setFont(w->font());
-  painter.drawText(room.translated(margin), flags, w->property("text").toString());
+  painter.drawText(room.translated(margin), flags | Qt::TextDontClip, w->property("text").toString());
   painter.end();
   QRect ink;
   for (int y = 0; y < canvas.height(); ++y)
@@ -57,56 +57,41 @@ QRect Ink(const QWidget* w, const QRect& room, int flags) {
   return ink.translated(-margin);
 }
 
-// Every label, button and box shows its whole text in the font it actually
-// has, inside the part of its room that no widget stacked above covers; also
-// the longest texts that the status line, the error line and the boxes show.
-TEST_F(WindowTest, EveryTextShowsWholeWhereNothingCoversIt) {
+// Every widget shown lies inside the window and shows itself: a label, a
+// button or a box its whole text (the longest it is given), in the font it
+// actually has, where no widget stacked above covers it; a list its middle.
+TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowAndShowsItsWholeText) {
   Open();
-  const auto expectWhole = [&](QWidget* w) {
-    const auto [room, flags] = HowDrawn(w);
-    QRegion shown(room.translated(w->pos()));
-    const QObjectList& stack = window->children();  // later is above
-    for (qsizetype i = stack.indexOf(w) + 1; i < stack.size(); ++i) {
-      auto* above = qobject_cast<QWidget*>(stack[i]);
-      if (above != nullptr && above->isVisible()) shown -= above->geometry();
-    }
-    const QRect ink = Ink(w, room, flags).translated(w->pos());
-    EXPECT_TRUE(QRegion(ink).subtracted(shown).isEmpty())
-        << w->objectName().toStdString() << ": " << ink.width() << "x" << ink.height() << " pixels of text in "
-        << QFontInfo(w->font()).family().toStdString() << ", shown in " << shown.boundingRect().width() << "x"
-        << shown.boundingRect().height();
-  };
-  for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (w->isVisible() && !qobject_cast<QListWidget*>(w)) expectWhole(w);
-  }
   window->SetLastErrorText("Last ping error: TimeToLive Expired Reassembly");
-  expectWhole(window->lblLastError);
-  for (const char* text : {"Pinging 255.255.255.255. Addresses remaining: 511",
-                           "Completed scanning. No ZN7QX units found."}) {
-    window->SetStatusText(text);
-    expectWhole(window->lblStatus);
-  }
-  for (QLineEdit* box : {window->txtIpAddrStart, window->txtIpAddrEnd}) {
-    box->setText("255.255.255.255");
-    expectWhole(box);
-  }
-}
-
-TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncovered) {
-  Open();
-  const QRect client = window->rect();
+  window->SetStatusText("Pinging 255.255.255.255. Addresses remaining: 511");
+  for (QLineEdit* box : {window->txtIpAddrStart, window->txtIpAddrEnd}) box->setText("255.255.255.255");
+  const QObjectList& stack = window->children();  // a later one is drawn above
   std::vector<QObject*> shown;
   for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const std::string name = w->objectName().toStdString();
     if (!w->isVisible()) {
-      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->objectName().toStdString();
-      EXPECT_FALSE(window->rect().intersects(w->geometry())) << w->objectName().toStdString();
+      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << name;
+      EXPECT_FALSE(window->rect().intersects(w->geometry())) << name;
       continue;
     }
-    EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+    EXPECT_TRUE(window->rect().contains(w->geometry())) << name;
     shown.push_back(w);
-    // Nothing drawn above it where the user looks for it.
-    QWidget* hit = window->childAt(w->geometry().center());
-    EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << w->objectName().toStdString();
+    if (qobject_cast<QListWidget*>(w) != nullptr) {
+      QWidget* hit = window->childAt(w->geometry().center());
+      EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << name;
+      continue;
+    }
+    const auto [room, flags] = HowDrawn(w);
+    QRegion uncovered(room.translated(w->pos()));
+    for (qsizetype i = stack.indexOf(w) + 1; i < stack.size(); ++i) {
+      if (auto* above = qobject_cast<QWidget*>(stack[i]); above != nullptr && above->isVisible())
+        uncovered -= above->geometry();
+    }
+    const QRect ink = Ink(w, room, flags).translated(w->pos());
+    EXPECT_TRUE(QRegion(ink).subtracted(uncovered).isEmpty())
+        << name << ": " << ink.width() << "x" << ink.height() << " pixels of text in "
+        << QFontInfo(w->font()).family().toStdString() << ", " << uncovered.boundingRect().width() << "x"
+        << uncovered.boundingRect().height() << " shown";
   }
   // A screen reader meets what the window shows, and only that.
   QAccessibleInterface* read = QAccessible::queryAccessibleInterface(window.get());
@@ -139,7 +124,6 @@ TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideSho
     EXPECT_EQ(r.right(), right) << text;
     EXPECT_EQ(r.top(), window->Label6->geometry().top());
     EXPECT_EQ(r.width(), window->lblLastError->fontMetrics().horizontalAdvance(text)) << "the tags are drawn";
-    EXPECT_GE(r.height(), window->lblLastError->fontMetrics().height()) << "one whole line";
     lefts.push_back(r.left());
   }
   EXPECT_LT(lefts[1], lefts[0]) << "a longer text reaches farther left";
