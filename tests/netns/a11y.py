@@ -59,9 +59,6 @@ def scan(start, end, press, summary, must_show):
             last = text
     sent = echo_requests()
     time.sleep(0.6)
-    print(f"{start}-{end}{' with ' + press if press else ''}: {stats.readings} readings, the slowest "
-          f"{stats.slowest_reading * 1000:.0f} ms, the slowest answer {stats.slowest_answer * 1000:.1f} ms "
-          f"({stats.slowest_request})")
     return {"it ends on its summary, which stays": A.Accessible.get_name(status) == text == summary,
             "no echo request after it": echo_requests() == sent,
             "two whole readings or more": stats.readings >= 2,
@@ -73,8 +70,7 @@ try:
     app, idle = reader.find("ZN7QX IP Address Finder"), None
     assert app, "the window is not on the accessibility bus"
     while idle is None:
-        idle = reader.read(app, stats := reader.Stats())
-    print(f"idle: a whole reading of {len(idle)} objects in {stats.slowest_reading * 1000:.0f} ms")
+        idle = reader.read(app, reader.Stats())
     button = {name: node for node, role, name in idle if role in BUTTONS}
     boxes = [node for node, role, _ in idle if role in TEXTS]
     status = next(node for node, role, name in idle if role == "label" and name == "Waiting to begin scan...")
