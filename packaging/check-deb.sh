@@ -4,7 +4,7 @@
 # Checks a built zn7qx-finder package beyond what lintian knows: that
 # Depends names, under whatever name this release gives it, the package
 # of each library the programs link and of what Qt loads at run time
-# without a link (the platform and SVG plugins, a font), no maintainer
+# without a link (the platform and SVG plugins, the window's font), no maintainer
 # script and no set-ID file, and the tree it unpacks to, with every file an
 # installed system needs: programs, manual pages, desktop entry, AppStream
 # metadata, icons and bash completion, the watch's systemd unit and its
@@ -28,7 +28,7 @@ for program in "$root"/usr/bin/*; do
   while read -r lib; do needs+=("*/$lib"); done < <(objdump -p "$program" | awk '$1 == "NEEDED" {print $2}')
 done
 needs+=('*/qt6/plugins/platforms/libqxcb.so' '*/qt6/plugins/imageformats/libqsvg.so'
-  '*/qt6/plugins/iconengines/libqsvgicon.so' '*/DejaVuSans.ttf')
+  '*/qt6/plugins/iconengines/libqsvgicon.so' '*/LiberationSans-Regular.ttf')
 while read -r pattern; do
   owners=$(dpkg-query -S "$pattern" 2>/dev/null | grep -v '^diversion' | sed 's/: .*//; s/, /\n/g' | sed 's/:.*//' | sort -u || true)
   if [ -z "$owners" ]; then

@@ -11,6 +11,19 @@ namespace zn7qx {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kNoUnitsFound = "No units found.";
+constexpr std::string_view kCanceledNoUnitsFound = "Scan canceled. No units found.";
+
+// The units listed: every item but the two placeholders, which no unit's item
+// (an address, ": " and its text) can equal.
+int UnitCount(const TextList& units) {
+  int count = 0;
+  for (int i = 0; i < units.Count(); ++i) {
+    const std::string item = units.Item(i);
+    if (item != kNoUnitsFound && item != kCanceledNoUnitsFound) ++count;
+  }
+  return count;
+}
 
 std::string RangeSize(NumericAddress count) {
   return std::string("(The range selected contains ") + std::to_string(count) + " addresses.)";
@@ -70,8 +83,8 @@ void ScanController::BeginScan() {
 void ScanController::CancelScan() {
   view_.Queue().Clear();
   TextList& units = view_.Units();
-  view_.SetStatusText("Scan canceled. Found " + std::to_string(units.Count()) + " ZN7QX unit(s).");
-  if (units.Count() == 0) units.Append("Scan canceled. No units found.");
+  view_.SetStatusText("Scan canceled. Found " + std::to_string(UnitCount(units)) + " ZN7QX unit(s).");
+  if (units.Count() == 0) units.Append(std::string(kCanceledNoUnitsFound));
 }
 
 void ScanController::PingTick(int index) {
@@ -108,7 +121,7 @@ void ScanController::PingTick(int index) {
           view_.SetStatusText("Completed scanning. " + std::to_string(units.Count()) + " ZN7QX unit(s) found.");
         } else {
           view_.SetStatusText("Completed scanning. No ZN7QX units found.");
-          units.Append("No units found.");
+          units.Append(std::string(kNoUnitsFound));
         }
       }
     }

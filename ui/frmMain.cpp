@@ -83,6 +83,9 @@ frmMain::frmMain(ScanSeams seams, QWidget* parent)
   const QColor navy(0, 0, 128);
   SetUpLabel(Label4, "Label4", QStringLiteral("Morvalent ZN7QX IP Address Finder"), Twips(120, 0, 6615, 375));
   Label4->setFont(WindowFont(18, QFont::Normal));
+  // Its one line is taller than the label, the room above the capitals
+  // included: drawn from the bottom, the tail of the Q is not cut off.
+  Label4->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
   SetTextColour(Label4, QPalette::WindowText, QColor(0, 0, 192));
   SetUpLabel(Label7, "Label7", QStringLiteral(ZN7QX_MAKER_WEB), Twips(120, 480, 1695, 255));
   SetTextColour(Label7, QPalette::WindowText, navy);

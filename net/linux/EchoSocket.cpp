@@ -220,13 +220,14 @@ std::optional<EchoEvent> EchoSocket::ReadErrorQueue() {
   Received r;
   const ssize_t got = r.From(fd_, buffer_, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (got < 0) return std::nullopt;
+  const auto arrived = Noted(r.Arrived());
   const auto quoted = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
   for (cmsghdr* c = CMSG_FIRSTHDR(&r.header); c != nullptr; c = CMSG_NXTHDR(&r.header, c)) {
     if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
     const std::size_t length = c->cmsg_len - CMSG_LEN(0);
     auto event = ParseErrorQueueMessage(std::span<const unsigned char>(CMSG_DATA(c), length), quoted,
                                         r.header.msg_namelen >= sizeof r.name ? r.name.sin_addr.s_addr : 0);
-    if (event) event->received = r.Arrived();
+    if (event) event->received = arrived;
     return event;
   }
   return std::nullopt;
@@ -244,6 +245,7 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
     if (!empty && errno != EINTR && !IcmpErrno(errno)) failed_ = errno;
     return std::nullopt;
   }
+  const auto arrived = Noted(r.Arrived());
   if ((r.header.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
   const auto bytes = std::span<const unsigned char>(buffer_.data(), static_cast<std::size_t>(got));
   std::optional<EchoEvent> event;
@@ -264,13 +266,20 @@ std::optional<EchoEvent> EchoSocket::ReadPacket(bool& empty) {
     if (!r.HasName()) return std::nullopt;
     event = ParseDatagramReply(bytes, r.name.sin_addr.s_addr, ttl, tos);
   }
-  if (event) event->received = r.Arrived();
+  if (event) event->received = arrived;
   return event;
 }
 
+std::chrono::steady_clock::time_point EchoSocket::Noted(std::chrono::steady_clock::time_point arrived) {
+  turnArrival_ = std::min(turnArrival_, arrived);
+  return arrived;
+}
+
 std::optional<EchoEvent> EchoSocket::ReceiveOne() {
+  drained_ = false;
   if (kind_ == SocketKind::None || failed_ != 0) return std::nullopt;
   for (int i = 0; i < ReadsPerCall; ++i) {
+    turnArrival_ = std::chrono::steady_clock::time_point::max();
     bool queued = false;
     if (kind_ == SocketKind::Datagram) {
       // Read the error queue first: it also clears the pending socket error
@@ -283,7 +292,8 @@ std::optional<EchoEvent> EchoSocket::ReceiveOne() {
     bool empty = false;
     auto event = ReadPacket(empty);
     if (event && event->identifier == identifier_) return event;
-    if ((empty && !queued) || failed_ != 0) return std::nullopt;
+    drained_ = empty && !queued;
+    if (drained_ || failed_ != 0) return std::nullopt;
   }
   return std::nullopt;
 }
@@ -304,25 +314,36 @@ std::optional<EchoEvent> EchoSocket::WaitFor(std::uint16_t sequence, std::uint32
     event.received = Clock::now();
     return event;
   };
+  // A reply must come from the address probed; an error must quote a
+  // request that went there.
+  const auto ours = [&](const EchoEvent& event) {
+    return event.sequence == sequence && event.peer == destNetworkOrder;
+  };
   auto hookDue = Clock::now(), busyUntil = hookDue;
   bool readable = true;  // a wait that ended on the hook's time read nothing
   for (;;) {
     // Whatever is waiting first, then the clock, so that a flood of
-    // unrelated packets cannot keep us past the deadline. An answer read
-    // late (the hook ran on) counts by when it came.
+    // unrelated packets cannot keep us past the deadline.
     while (auto event = readable ? ReceiveOne() : std::nullopt) {
-      // A reply must come from the address probed; an error must quote a
-      // request that went there.
-      if (event->sequence == sequence && event->peer == destNetworkOrder) {
+      if (ours(*event)) {
         if (event->received > deadline) return std::nullopt;
         return event;
       }
-      if (Clock::now() >= deadline) return std::nullopt;
-      if (whileWaiting && Clock::now() >= hookDue) break;
+      if (Clock::now() >= deadline || (whileWaiting && Clock::now() >= hookDue)) break;
     }
     if (failed_ != 0) return failure(failed_);
     const auto now = Clock::now();
-    if (now >= deadline) return std::nullopt;
+    if (now >= deadline) {
+      // An answer counts by when it came, however late it is read (the hook
+      // ran on past the deadline, the machine was busy): what is queued is
+      // read in the order it came, up to what came after the deadline or an
+      // empty socket, so that a flood cannot hold us here either.
+      for (;;) {
+        const auto event = ReceiveOne();
+        if (event && ours(*event) && event->received <= deadline) return event;
+        if (drained_ || failed_ != 0 || turnArrival_ > deadline) return std::nullopt;
+      }
+    }
     if (whileWaiting && now >= hookDue) {
       if (whileWaiting()) busyUntil = Clock::now() + WaitHookBusyFor;
       const auto after = Clock::now();

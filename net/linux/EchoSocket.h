@@ -72,8 +72,9 @@ class EchoSocket {
   // replies from any other address than dest, are dropped. When the socket
   // can no longer be waited on or read, an error event with
   // IP_GENERAL_FAILURE (and the errno in localErrno). Events carry the time
-  // the kernel received them, and one that arrived after the deadline counts
-  // as none. whileWaiting, when given, is called on this thread while the
+  // the kernel received them: one that arrived after the deadline counts as
+  // none, one that arrived before counts however late it is read.
+  // whileWaiting, when given, is called on this thread while the
   // wait goes on, also under a flood (see WaitHookInterval): the caller's
   // chance to do what must not wait for the reply. It tells whether it
   // found anything to do.
@@ -86,11 +87,17 @@ class EchoSocket {
   void Close();
   std::optional<EchoEvent> ReadErrorQueue();
   std::optional<EchoEvent> ReadPacket(bool& empty);
+  // The arrival of a message just read, noted in turnArrival_.
+  std::chrono::steady_clock::time_point Noted(std::chrono::steady_clock::time_point arrived);
 
   int fd_ = -1;
   SocketKind kind_ = SocketKind::None;
   std::uint16_t identifier_ = 0;
   int failed_ = 0;  // the errno of a read that failed other than for a pending ICMP error
+  // Of ReceiveOne's last turn (one read of each queue): whether both were
+  // empty, and the earliest arrival among what it read.
+  bool drained_ = false;
+  std::chrono::steady_clock::time_point turnArrival_{};
   std::vector<unsigned char> buffer_;
 };
 

@@ -3,8 +3,10 @@
 # The window read over the accessibility bus as a screen reader's review reads
 # it (tools/screen-reader), one whole reading after another, while it scans
 # each range below; a row may press a button through the bus just after a
-# probe began. Run inside with-a11y-bus.sh on the probe side of the simulated
-# network:  a11y.py ZN7QX_FINDER ZN7QX_SIM
+# probe began. What it checks holds however busy the machine is; how fast the
+# window answers is tools/bench-window's (run.sh --reader). Run inside
+# with-a11y-bus.sh on the probe side of the simulated network:
+#   a11y.py ZN7QX_FINDER ZN7QX_SIM
 import os, subprocess, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../tools/screen-reader"))
@@ -21,10 +23,14 @@ if subprocess.run([sim, "--check-isolation", "--probe-link", env.get("ZN7QX_PROB
                    env.get("ZN7QX_TEST_RANGES", "")], stdout=subprocess.DEVNULL).returncode != 0:
     sys.exit("a11y: not in an isolated test network: nothing sent")
 BUTTONS, TEXTS = {"push button", "button"}, {"text", "entry"}  # as each release of the bus names them
-ROWS = [  # start, end, the button pressed in mid-scan, the status the scan ends on
-    ("198.18.0.50", "198.18.0.64", None, "Completed scanning. No ZN7QX units found."),  # silent
-    ("198.18.0.9", "198.18.0.40", None, "Completed scanning. 5 ZN7QX unit(s) found."),  # units, hosts, errors
-    ("198.18.0.65", "198.18.0.99", "Cancel Scan", "Scan canceled. Found 0 ZN7QX unit(s)."),  # after its probe
+# The status that the last probe shows only while it waits, since the same
+# tick writes the summary after it: read, it shows the window answers inside a
+# probe's wait, not only between probes.
+LAST_WAIT = "Pinging 198.18.0.64. Addresses remaining: 0"
+ROWS = [  # start, end, the button pressed in mid-scan, the status the scan ends on, a status it must show
+    ("198.18.0.50", "198.18.0.64", None, "Completed scanning. No ZN7QX units found.", LAST_WAIT),  # silent
+    ("198.18.0.9", "198.18.0.40", None, "Completed scanning. 5 ZN7QX unit(s) found.", None),  # units, hosts, errors
+    ("198.18.0.65", "198.18.0.99", "Cancel Scan", "Scan canceled. Found 0 ZN7QX unit(s).", None),  # after its probe
 ]
 
 
@@ -33,9 +39,10 @@ def echo_requests():  # sent from this namespace, whatever the socket
     return int(dict(zip(names, values)).get("OutType8", 0))
 
 
-def scan(start, end, press, summary):
-    """Reads the window throughout a scan; what must hold, and what the reading took."""
+def scan(start, end, press, summary, must_show):
+    """Reads the window throughout a scan, and the status after each object; what must hold."""
     stats, last, pressed, deadline = reader.Stats(), None, press is None, time.monotonic() + 40
+    seen = set()
     for box, text in zip(boxes, (start, end)):
         A.EditableText.set_text_contents(box, text)
     text = before = A.Accessible.get_name(status)
@@ -43,22 +50,19 @@ def scan(start, end, press, summary):
     while A.Accessible.get_name(status) == before and time.monotonic() < deadline:
         time.sleep(0.01)  # the press is a click, 100 ms long
     while time.monotonic() < deadline and (text := stats.ask(A.Accessible.get_name, status)) != summary:
+        seen.add(text)
         if pressed or stats.readings < 2:
-            reader.read(app, stats)
+            reader.read(app, stats, lambda: seen.add(stats.ask(A.Accessible.get_name, status)))
         elif last is not None and text != last and text.startswith("Pinging"):  # a probe has just begun
             pressed = stats.ask(A.Action.do_action, button[press], 0)
         else:
             last = text
     sent = echo_requests()
     time.sleep(0.6)
-    print(f"{start}-{end}{' with ' + press if press else ''}: {stats.readings} readings, the slowest "
-          f"{stats.slowest_reading * 1000:.0f} ms, the slowest answer {stats.slowest_answer * 1000:.1f} ms "
-          f"({stats.slowest_request})")
     return {"it ends on its summary, which stays": A.Accessible.get_name(status) == text == summary,
             "no echo request after it": echo_requests() == sent,
-            "two whole readings or more": stats.readings >= 2}, {
-            "each reading within 1 s": stats.slowest_reading < 1.0,
-            "each answer within 50 ms": stats.slowest_answer < 0.05}
+            "two whole readings or more": stats.readings >= 2,
+            f"it showed {must_show!r}": must_show is None or must_show in seen}
 
 
 window, failed = subprocess.Popen([finder]), []
@@ -66,18 +70,12 @@ try:
     app, idle = reader.find("ZN7QX IP Address Finder"), None
     assert app, "the window is not on the accessibility bus"
     while idle is None:
-        idle = reader.read(app, stats := reader.Stats())
-    print(f"idle: a whole reading of {len(idle)} objects in {stats.slowest_reading * 1000:.0f} ms")
+        idle = reader.read(app, reader.Stats())
     button = {name: node for node, role, name in idle if role in BUTTONS}
     boxes = [node for node, role, _ in idle if role in TEXTS]
     status = next(node for node, role, name in idle if role == "label" and name == "Waiting to begin scan...")
     for row in ROWS:
-        # A machine busy elsewhere may slow one scan's reading: its times count at the second try.
-        for attempt in (1, 2):
-            checks, times = scan(*row)
-            if all(times.values()) or attempt == 2:
-                break
-        failed += [f"{row[0]}-{row[1]}: {what}" for what, ok in {**checks, **times}.items() if not ok]
+        failed += [f"{row[0]}-{row[1]}: {what}" for what, ok in scan(*row).items() if not ok]
 finally:
     window.terminate()
     window.wait(10)

@@ -2,8 +2,11 @@
 // fault would break, a scan on its timer, its boxes, its closing.
 
 #include <QAccessible>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPainter>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <tuple>
 
@@ -13,21 +16,82 @@
 namespace zn7qx::test {
 namespace {
 
-TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOneLine) {
+// The room a widget gives its text and the flags it draws it with: a label
+// wraps it in its contents, a button centres it in its contents, a box starts
+// it at its cursor's place at 0 (and scrolls it when it is wider than that).
+std::pair<QRect, int> HowDrawn(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w))
+    return {label->contentsRect(), int(label->alignment()) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0)};
+  if (auto* button = qobject_cast<QPushButton*>(w)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    return {button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button),
+            Qt::AlignCenter | Qt::TextShowMnemonic};
+  }
+  auto* box = static_cast<QLineEdit*>(w);
+  const auto cursorX = [box](qsizetype position) {
+    box->setCursorPosition(static_cast<int>(position));
+    box->repaint();  // where the box scrolls to is settled as it paints
+    return box->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
+  };
+  const int start = cursorX(0);
+  EXPECT_EQ(cursorX(box->text().size()) - start, box->fontMetrics().horizontalAdvance(box->text()))
+      << box->objectName().toStdString() << " scrolls its text";
+  return {box->rect().adjusted(start, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter};
+}
+
+// The pixels the text inks when drawn so in the widget's font, with nothing
+// clipped, in the widget's coordinates.
+QRect Ink(const QWidget* w, const QRect& room, int flags) {
+  const QPoint margin(600, 100);
+  QImage canvas(w->size() + 2 * QSize(margin.x(), margin.y()), QImage::Format_ARGB32_Premultiplied);
+  canvas.fill(Qt::transparent);
+  QPainter painter(&canvas);
+  painter.setFont(w->font());
+  painter.drawText(room.translated(margin), flags | Qt::TextDontClip, w->property("text").toString());
+  painter.end();
+  QRect ink;
+  for (int y = 0; y < canvas.height(); ++y)
+    for (int x = 0; x < canvas.width(); ++x)
+      if (qAlpha(canvas.pixel(x, y)) != 0) ink |= QRect(x, y, 1, 1);
+  return ink.translated(-margin);
+}
+
+// Every widget shown lies inside the window and shows itself: a label, a
+// button or a box its whole text (the longest it is given), in the font it
+// actually has, where no widget stacked above covers it; a list its middle.
+TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowAndShowsItsWholeText) {
   Open();
-  const QRect client = window->rect();
+  window->SetLastErrorText("Last ping error: TimeToLive Expired Reassembly");
+  window->SetStatusText("Pinging 255.255.255.255. Addresses remaining: 511");
+  for (QLineEdit* box : {window->txtIpAddrStart, window->txtIpAddrEnd}) box->setText("255.255.255.255");
+  const QObjectList& stack = window->children();  // a later one is drawn above
   std::vector<QObject*> shown;
   for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const std::string name = w->objectName().toStdString();
     if (!w->isVisible()) {
-      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << w->objectName().toStdString();
-      EXPECT_FALSE(window->rect().intersects(w->geometry())) << w->objectName().toStdString();
+      EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << name;
+      EXPECT_FALSE(window->rect().intersects(w->geometry())) << name;
       continue;
     }
-    EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+    EXPECT_TRUE(window->rect().contains(w->geometry())) << name;
     shown.push_back(w);
-    // Nothing drawn above it where the user looks for it.
-    QWidget* hit = window->childAt(w->geometry().center());
-    EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << w->objectName().toStdString();
+    if (qobject_cast<QListWidget*>(w) != nullptr) {
+      QWidget* hit = window->childAt(w->geometry().center());
+      EXPECT_TRUE(hit != nullptr && (hit == w || w->isAncestorOf(hit))) << name;
+      continue;
+    }
+    const auto [room, flags] = HowDrawn(w);
+    QRegion uncovered(room.translated(w->pos()));
+    for (qsizetype i = stack.indexOf(w) + 1; i < stack.size(); ++i) {
+      if (auto* above = qobject_cast<QWidget*>(stack[i]); above != nullptr && above->isVisible())
+        uncovered -= above->geometry();
+    }
+    const QRect ink = Ink(w, room, flags).translated(w->pos());
+    EXPECT_TRUE(QRegion(ink).subtracted(uncovered).isEmpty())
+        << name << ": " << ink.width() << "x" << ink.height() << " pixels of text in "
+        << QFontInfo(w->font()).family().toStdString() << ", " << uncovered.boundingRect().width() << "x"
+        << uncovered.boundingRect().height() << " shown";
   }
   // A screen reader meets what the window shows, and only that.
   QAccessibleInterface* read = QAccessible::queryAccessibleInterface(window.get());
@@ -35,9 +99,6 @@ TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOne
   for (int i = 0; i < read->childCount(); ++i)
     readable.push_back(read->child(read->indexOfChild(read->child(i)))->object());
   EXPECT_EQ(readable, shown);
-  const QFontMetrics header = window->Label4->fontMetrics();
-  EXPECT_LE(header.horizontalAdvance(window->Label4->text()), window->Label4->width());
-  EXPECT_LE(header.height(), window->Label4->height() + 3);
   // Neither resized nor maximised: the hidden lists stay out of view.
   const QSize size = window->size();
   window->resize(900, 700);
@@ -54,7 +115,6 @@ TEST_F(WindowTest, EveryShownWidgetLiesInsideTheWindowUncoveredAndTheHeaderOnOne
 TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideShowAsPlainText) {
   Open();
   const int right = window->lstIpZN7QX->geometry().right();
-  std::vector<int> lefts;
   for (const char* text : {"Last ping error: Bad Route", "Last ping error: Destination Protocol Unreachable",
                            "<b>markup</b> is shown as it is"}) {
     window->SetLastErrorText(text);
@@ -63,10 +123,7 @@ TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideSho
     EXPECT_EQ(r.right(), right) << text;
     EXPECT_EQ(r.top(), window->Label6->geometry().top());
     EXPECT_EQ(r.width(), window->lblLastError->fontMetrics().horizontalAdvance(text)) << "the tags are drawn";
-    EXPECT_GE(r.height(), window->lblLastError->fontMetrics().height()) << "one whole line";
-    lefts.push_back(r.left());
   }
-  EXPECT_LT(lefts[1], lefts[0]) << "a longer text reaches farther left";
   window->SetLastErrorText("");
   EXPECT_EQ(window->lblLastError->geometry().right(), right);
   EXPECT_LT(window->lblLastError->width(), 10);

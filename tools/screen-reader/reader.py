@@ -4,7 +4,8 @@
 # object its role, name, states, attributes, text, extents on the screen and
 # in the window, image and actions, each answer timed. The accessibility test
 # imports it; alone, `reader.py APP_NAME` reads the application over and over
-# until SIGTERM, then prints its readings, the slowest and the slowest answer.
+# until SIGTERM, then prints its readings, the slowest (and its objects) and
+# the slowest answer.
 import signal
 import sys
 import time
@@ -34,6 +35,7 @@ QUESTIONS = [
 class Stats:
     readings = 0
     slowest_reading = slowest_answer = 0.0
+    slowest_objects = 0
     slowest_request = ""
 
     def ask(self, request, *args):
@@ -62,8 +64,9 @@ def find(name, seconds=20):
     return None
 
 
-def read(app, stats):
-    """One whole reading, [(object, role, name)], or None when an object went away meanwhile."""
+def read(app, stats, after_each=None):
+    """One whole reading, [(object, role, name)], or None when an object went away meanwhile;
+    after_each, when given, is called after each object's answers."""
     began, seen = time.monotonic(), []
 
     def visit(node, depth):
@@ -73,6 +76,8 @@ def read(app, stats):
         if "Action" in interfaces:
             answers += [stats.ask(A.Action.get_action_name, node, i) for i in range(answers[-1])]
         seen.append((node, answers[0], answers[1]))
+        if after_each:
+            after_each()
         for i in range(stats.ask(A.Accessible.get_child_count, node) if depth < 8 else 0):
             child = stats.ask(A.Accessible.get_child_at_index, node, i)
             if child is None:
@@ -83,7 +88,8 @@ def read(app, stats):
     except GLib.Error:  # a list item taken off while it was read: read again, as a screen reader would
         return None
     stats.readings += 1
-    stats.slowest_reading = max(stats.slowest_reading, time.monotonic() - began)
+    if (took := time.monotonic() - began) > stats.slowest_reading:
+        stats.slowest_reading, stats.slowest_objects = took, len(seen)
     return seen
 
 
@@ -96,7 +102,8 @@ def main():
     print("reading", flush=True)
     while not stop:
         read(app, stats)
-    print(f"reader: {stats.readings} readings, the slowest {stats.slowest_reading * 1000:.0f} ms, "
+    print(f"reader: {stats.readings} readings, the slowest {stats.slowest_reading * 1000:.0f} ms "
+          f"({stats.slowest_objects} objects), "
           f"the slowest answer {stats.slowest_answer * 1000:.1f} ms", flush=True)
 
 
