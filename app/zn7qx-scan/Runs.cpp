@@ -31,7 +31,7 @@ SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTable>& 
     if (addresses.empty()) return;
     const auto found = neighbours->LookUp(addresses);
     if (!found) {
-      voice.Say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses");
+      voice.Say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses", 4);
       neighbours.reset();
       return;
     }
@@ -79,7 +79,7 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
     std::snprintf(text, sizeof text, "a sweep of %lld addresses took %.1f s, longer than the %g s between sweeps: "
                   "the next ones follow at once", static_cast<long long>(plan.count),
                   static_cast<double>(took.count()) / 1e6, static_cast<double>(plan.interval.count()) / 1e6);
-    voice.Say(text);
+    voice.Say(text, 4);
   };
   std::int64_t sweeps = 0;
   const WatchState state = RunWatch(plan.merged, transport, sweep, watch, &sweeps);
@@ -87,7 +87,7 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
   // The units present, unless the output already failed.
   if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
   if (!r.quiet)
-    std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
+    std::cerr << StandardErrorPriority(6) << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
   return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
 }
 
@@ -102,7 +102,7 @@ int SweepOnce(const Request& r, const Plan& plan, SocketTransport& transport, co
   errno = 0;
   WriteResults(std::cout, result, plan.merged, output);
   const bool wroteAll = WrittenOut();
-  if (!r.quiet) std::cerr << SummaryLine(result.counts) << '\n';
+  if (!r.quiet) std::cerr << StandardErrorPriority(6) << SummaryLine(result.counts) << '\n';
   if (!wroteAll) return kExitWriteFailed;
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
 }
