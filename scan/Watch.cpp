@@ -3,7 +3,24 @@
 #include <algorithm>
 #include <map>
 
+#include "net/mdlConvertIPForms.h"
+
 namespace zn7qx::scan {
+
+WatchState::WatchState(std::vector<Unit> units) : units_(std::move(units)) {
+  std::stable_sort(units_.begin(), units_.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
+}
+
+std::string WatchState::NewId(const AddressResult& answer, const std::vector<Unit>& next) const {
+  const auto taken = [&](const std::string& id) {
+    const auto same = [&](const Unit& u) { return u.id == id; };
+    return std::any_of(units_.begin(), units_.end(), same) || std::any_of(next.begin(), next.end(), same);
+  };
+  const std::string base = answer.mac.empty() ? NetworkToDotted(NumericToNetwork(answer.address)) : answer.mac;
+  std::string id = base;
+  for (int n = 2; taken(id); ++n) id = base + "#" + std::to_string(n);
+  return id;
+}
 
 std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answered) {
   std::vector<const AddressResult*> answers;
@@ -31,45 +48,73 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
   };
   // All of one step before the next, so that the result does not depend on
   // address order. First the same unit at its own address: the same hardware
-  // address, else one side without any.
+  // address; a first one read; none read, with the same text, or where the
+  // unit has never had one (behind a router).
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    const std::string& mac = answers[i]->mac;
-    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return !mac.empty() && u.mac == mac; });
-    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return mac.empty() || u.mac.empty(); });
+    const AddressResult& r = *answers[i];
+    match(byAddress.equal_range(r.address), i, [&](const Unit& u) { return !r.mac.empty() && u.mac == r.mac; });
+    // Of two units at one address (one of them not heard lately), the one
+    // heard last sweep first.
+    for (const int misses : {0, 1})
+      match(byAddress.equal_range(r.address), i, [&](const Unit& u) {
+        return u.misses == misses && (r.mac.empty() ? u.mac.empty() || u.text == r.unitText : u.mac.empty());
+      });
   }
   // Then a known hardware address at another address: that unit moved.
   for (std::size_t i = 0; i < answers.size(); ++i)
     if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
-  // Then another unit at the address of one that has not been seen.
-  for (std::size_t i = 0; i < answers.size(); ++i)
-    match(byAddress.equal_range(answers[i]->address), i, [](const Unit&) { return true; });
+  // An answer whose hardware address was not read this time, and that may be
+  // a known unit not matched yet (one that moved, or changed its text), or
+  // another: judged on the next sweep, which reads it, rather than told
+  // wrong now. One put off already is judged now, on what is known.
+  std::vector<NumericAddress> putOff;
+  bool unmatchedUnits = false;  // with a hardware address, which a moved unit's answer may lack
+  for (std::size_t k = 0; k < units_.size(); ++k) unmatchedUnits |= !taken[k] && !units_[k].mac.empty();
+  std::vector<bool> skip(answers.size(), false);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const AddressResult& r = *answers[i];
+    if (known[i] != kNone || !r.mac.empty() || !unmatchedUnits) continue;
+    if (!std::binary_search(putOff_.begin(), putOff_.end(), r.address)) {
+      putOff.push_back(r.address);
+      skip[i] = true;
+      continue;
+    }
+    match(byAddress.equal_range(r.address), i, [](const Unit&) { return true; });
+    std::size_t sameText = kNone, count = 0;
+    for (std::size_t k = 0; k < units_.size() && known[i] == kNone; ++k)
+      if (!taken[k] && !units_[k].mac.empty() && units_[k].text == r.unitText) sameText = k, ++count;
+    if (known[i] == kNone && count == 1) known[i] = sameText, taken[sameText] = true;
+  }
+  putOff_ = std::move(putOff);
 
   std::vector<Change> changes;
   std::vector<Unit> next;
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const AddressResult& r = *answers[i];
+    if (skip[i]) continue;
     if (known[i] == kNone) {
-      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", ""});
-      next.push_back({r.address, r.unitText, r.mac, 0});
+      std::string id = NewId(r, next);
+      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", "", id});
+      next.push_back({std::move(id), r.address, r.unitText, r.mac, 0});
       continue;
     }
     const Unit& u = units_[known[i]];
     if (u.address != r.address) {
-      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, ""});
-    } else if (!u.mac.empty() && !r.mac.empty() && u.mac != r.mac) {
-      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, u.mac});  // another unit
+      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, "", u.id});
     } else if (u.text != r.unitText) {
-      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, ""});
+      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, "", u.id});
     }
-    next.push_back({r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
+    next.push_back({u.id, r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
   }
   std::vector<Change> gone;
   for (std::size_t k = 0; k < units_.size(); ++k) {
     if (taken[k]) continue;
     Unit u = units_[k];
-    if (++u.misses >= 2) {
-      gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", ""});
+    // Not gone while an answer put off may be its.
+    if (++u.misses >= 2 && putOff_.empty()) {
+      gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", "", u.id});
     } else {
+      u.misses = std::min(u.misses, 1);
       next.push_back(std::move(u));
     }
   }
@@ -82,13 +127,13 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
 
 std::vector<Change> WatchState::Present() const {
   std::vector<Change> present;
-  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", ""});
+  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", "", u.id});
   return present;
 }
 
 WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& transport, SweepOptions sweep,
                     const WatchOptions& options, std::int64_t* sweepsDone) {
-  WatchState state;
+  WatchState state = options.start;
   bool saidSlow = false;
   const auto stopped = [&] { return sweep.stop != nullptr && sweep.stop->load(); };
   std::int64_t done = 0;
@@ -96,6 +141,10 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
   // wake-ups do not add up over a long watch.
   Clock::time_point start = transport.Now();
   while (options.sweeps == 0 || done < options.sweeps) {
+    // A signal held back while the output was written (a reader that
+    // blocked it, say) is let through before anything is sent.
+    transport.Wait(transport.Now());
+    if (stopped()) break;
     const SweepResult result = RunSweep(merged, transport, sweep);
     if (result.counts.interrupted) break;  // half a sweep would look like units gone
     sweep.firstSequence = result.nextSequence;

@@ -13,6 +13,7 @@
 #include "scan/Metrics.h"
 #include "scan/ScanOutput.h"
 #include "scan/Watch.h"
+#include "scan/WatchStateFile.h"
 
 namespace zn7qx::cli {
 
@@ -56,6 +57,17 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
     }
     return WrittenOut();
   };
+  // The units a watch before this one knew, said once when they cannot be had.
+  std::string saved;
+  if (!r.statePath.empty()) {
+    LoadedUnits loaded = LoadUnits(r.statePath);
+    if (loaded.problem.empty()) {
+      watch.start = std::move(loaded.state);
+      saved = SavedUnits(watch.start);
+    } else {
+      voice.Say(loaded.problem, loaded.missing ? 5 : 4);
+    }
+  }
   std::optional<WatchMetrics> metrics;
   if (!r.metricsPath.empty()) metrics.emplace();
   watch.afterSweep = [&](const SweepDone& done) {
@@ -69,6 +81,15 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
       if (const std::string problem = ReplaceFile(r.metricsPath, metrics->Text()); !problem.empty()) {
         voice.Say(problem);
         return false;
+      }
+    }
+    if (!r.statePath.empty()) {
+      if (std::string units = SavedUnits(done.state); units != saved) {
+        if (const std::string problem = ReplaceFile(r.statePath, units); !problem.empty()) {
+          voice.Say(problem);
+          return false;
+        }
+        saved = std::move(units);
       }
     }
     if (voice.progress) std::cerr << "\r\033[K" << WatchStatusLine(done.number, done.state.Count()) << std::flush;
