@@ -38,9 +38,16 @@ while read -r pattern; do
   fi
 done < <(printf '%s\n' "${needs[@]}" | sort -u)
 
-# Nothing is made setuid or given capabilities on install.
-dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst|prerm|postrm)' &&
-  bad "package carries a maintainer script"
+# Nothing is made setuid or given capabilities on install: no script runs
+# on install; the removal scripts only stop watches and take away what they left.
+dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst)' &&
+  bad "package carries an install script"
+scripts=$(mktemp -d) && dpkg-deb -e "$deb" "$scripts"
+for script in prerm postrm; do
+  [ -x "$scripts/$script" ] || bad "no $script to stop the watches and take away what they left"
+done
+grep -Eq 'setcap|chmod|chown' "$scripts"/p*rm 2>/dev/null && bad "a removal script changes permissions"
+rm -rf "$scripts"
 dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]' && bad "package holds setuid or setgid entries"
 
 expected=(bin/zn7qx-finder bin/zn7qx-scan

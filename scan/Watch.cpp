@@ -63,6 +63,16 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
   // Then a known hardware address at another address: that unit moved.
   for (std::size_t i = 0; i < answers.size(); ++i)
     if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
+  // The one unit not heard yet whose hardware address was never read, with
+  // the same text, where a hardware address is read at a new address: it moved.
+  const auto sameText = [&](std::size_t i, bool withMac) {
+    std::size_t found = kNone, count = 0;
+    for (std::size_t k = 0; k < units_.size(); ++k)
+      if (!taken[k] && units_[k].mac.empty() != withMac && units_[k].text == answers[i]->unitText) found = k, ++count;
+    if (known[i] == kNone && count == 1) known[i] = found, taken[found] = true;
+  };
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    if (known[i] == kNone && !answers[i]->mac.empty()) sameText(i, false);
   // An answer whose hardware address was not read this time, and that may be
   // a known unit not matched yet (one that moved, or changed its text), or
   // another: judged on the next sweep, which reads it, rather than told
@@ -80,10 +90,7 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
       continue;
     }
     match(byAddress.equal_range(r.address), i, [](const Unit&) { return true; });
-    std::size_t sameText = kNone, count = 0;
-    for (std::size_t k = 0; k < units_.size() && known[i] == kNone; ++k)
-      if (!taken[k] && !units_[k].mac.empty() && units_[k].text == r.unitText) sameText = k, ++count;
-    if (known[i] == kNone && count == 1) known[i] = sameText, taken[sameText] = true;
+    sameText(i, true);
   }
   putOff_ = std::move(putOff);
 
@@ -110,11 +117,12 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
   for (std::size_t k = 0; k < units_.size(); ++k) {
     if (taken[k]) continue;
     Unit u = units_[k];
-    // Not gone while an answer put off may be its.
-    if (++u.misses >= 2 && putOff_.empty()) {
+    // An answer put off may be its: counted as heard, so that it is never
+    // told silent early (at worst a sweep late).
+    u.misses = putOff_.empty() ? u.misses + 1 : 0;
+    if (u.misses >= 2) {
       gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", "", u.id});
     } else {
-      u.misses = std::min(u.misses, 1);
       next.push_back(std::move(u));
     }
   }
