@@ -45,41 +45,41 @@ if [ "${1:-}" = --inside ]; then
     leader=""; sleep 0.2
   done
   [ -n "$leader" ] || { tail -n 20 "$root.console" >&2; fail "systemd did not start in the container"; }
-  in() { nsenter -t "$leader" -a -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
-  state=$(in timeout 120 systemctl is-system-running --wait || true)
-  say "systemd $(in systemctl --version | head -n 1 | cut -d' ' -f2) is PID 1 ($state)"
-  [ "$state" = running ] || { in systemctl --failed --no-pager >&2 || true; fail "the system is $state"; }
+  ct() { nsenter -t "$leader" -a -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+  state=$(ct timeout 120 systemctl is-system-running --wait || true)
+  say "systemd $(ct systemctl --version | head -n 1 | cut -d' ' -f2) is PID 1 ($state)"
+  [ "$state" = running ] || { ct systemctl --failed --no-pager >&2 || true; fail "the system is $state"; }
   # HTTP without curl: what node_exporter and Prometheus serve.
-  get() { in bash -c 'exec 3<>/dev/tcp/127.0.0.1/$0 && printf "GET %s HTTP/1.0\r\n\r\n" "$1" >&3 && cat <&3' "$1" "$2"; }
-  prop() { in systemctl show -P "$2" "$1"; }
-  journal() { in journalctl -q --no-pager -o cat "$@"; }
+  get() { ct bash -c 'exec 3<>/dev/tcp/127.0.0.1/$0 && printf "GET %s HTTP/1.0\r\n\r\n" "$1" >&3 && cat <&3' "$1" "$2"; }
+  prop() { ct systemctl show -P "$2" "$1"; }
+  journal() { ct journalctl -q --no-pager -o cat "$@"; }
   # Polls a check for up to $2 seconds (default 60).
   until_ok() { local i; for ((i = 0; i < ${2:-60} * 5; i++)); do eval "$1" && return 0; sleep 0.2; done; return 1; }
 
   say "installing $(basename "$deb") with apt, as a user would"
-  in apt-get install -y -qq --no-install-recommends "/mnt/deb/$(basename "$deb")" >/dev/null 2>&1 ||
-    { in apt-get install -y --no-install-recommends "/mnt/deb/$(basename "$deb")" >&2; fail "apt-get install"; }
-  in systemctl is-active --quiet prometheus-node-exporter || fail "node_exporter is not running"
+  ct apt-get install -y -qq --no-install-recommends "/mnt/deb/$(basename "$deb")" >/dev/null 2>&1 ||
+    { ct apt-get install -y --no-install-recommends "/mnt/deb/$(basename "$deb")" >&2; fail "apt-get install"; }
+  ct systemctl is-active --quiet prometheus-node-exporter || fail "node_exporter is not running"
   # Prometheus reads the package's rules, scraping every 2 s.
-  in sh -c 'cp /usr/share/doc/zn7qx-finder/examples/zn7qx-alerts.yml /etc/prometheus/ &&
+  ct sh -c 'cp /usr/share/doc/zn7qx-finder/examples/zn7qx-alerts.yml /etc/prometheus/ &&
     printf "%s\n" "global: {scrape_interval: 2s, evaluation_interval: 2s}" "rule_files: [zn7qx-alerts.yml]" \
       "scrape_configs:" "  - job_name: node" "    static_configs: [{targets: [\"127.0.0.1:9100\"]}]" \
       >/etc/prometheus/prometheus.yml && systemctl restart prometheus'
 
   # The site as README.watch sets it up (the editor's step written out).
-  in sh -c "install -d /etc/zn7qx/watch &&
+  ct sh -c "install -d /etc/zn7qx/watch &&
     install -m 644 /usr/share/doc/zn7qx-finder/examples/site.conf /etc/zn7qx/watch/$site.conf &&
     sed -i 's|^ranges = .*|ranges = 198.18.0.80/30, 198.18.0.84-198.18.0.87|; s|^interval = .*|interval = 1|' /etc/zn7qx/watch/$site.conf"
-  in systemctl enable --now "$unit" 2>/dev/null
+  ct systemctl enable --now "$unit" 2>/dev/null
   until_ok '[ "$(prop $unit ActiveState)" = active ] && [ -n "$(journal -u $unit -g "appeared.*Stayer")" ]' 30 ||
     { journal -u "$unit" | tail -n 20 >&2; fail "$unit did not start and find the units: $(prop $unit ActiveState)"; }
   say "ok: $unit active"
 
   main=$(prop "$unit" MainPID)
-  uid=$(in awk '/^Uid:/ { print $2 }' "/proc/$main/status")
+  uid=$(ct awk '/^Uid:/ { print $2 }' "/proc/$main/status")
   { [ "$uid" -ge 61184 ] && [ "$uid" -le 65519 ]; } || fail "not a dynamic user: uid $uid"
   say "ok: a dynamic user (uid $uid)"
-  caps() { in awk '/^Cap(Prm|Eff|Amb):/ { printf "%s%s ", $1, $2 }' "/proc/$(prop "$unit" MainPID)/status"; }
+  caps() { ct awk '/^Cap(Prm|Eff|Amb):/ { printf "%s%s ", $1, $2 }' "/proc/$(prop "$unit" MainPID)/status"; }
   [ "$(caps)" = "CapPrm:0000000000000000 CapEff:0000000000000000 CapAmb:0000000000000000 " ] ||
     fail "with ping sockets open it keeps capabilities: $(caps)"
   say "ok: no capability left with ping sockets open"
@@ -87,10 +87,10 @@ if [ "${1:-}" = --inside ]; then
   # The site changes 20 s after the first request; the watch is stopped
   # across the change and started again, as after a reboot.
   sleep 6
-  in systemctl stop "$unit"
+  ct systemctl stop "$unit"
   echo "1 0" >/proc/sys/net/ipv4/ping_group_range  # closed: the raw socket, with CAP_NET_RAW
   sleep 18
-  in systemctl start "$unit"
+  ct systemctl start "$unit"
   until_ok '[ "$(prop $unit ActiveState)" = active ]' 10 || fail "$unit did not start again"
   [ "$(caps)" = "CapPrm:0000000000002000 CapEff:0000000000002000 CapAmb:0000000000000000 " ] ||
     fail "with ping sockets closed it should keep CAP_NET_RAW alone: $(caps)"
@@ -125,8 +125,8 @@ if [ "${1:-}" = --inside ]; then
   say "ok: the alert fires for the silent unit alone, not for one that moved, changed or stayed"
 
   # A bad site file: one line at err, stopped, no restart loop.
-  in sh -c 'printf "ranges = 198.18.0.80\nrnages = 1\n" >/etc/zn7qx/watch/bad.conf'
-  in systemctl start zn7qx-watch@bad || true
+  ct sh -c 'printf "ranges = 198.18.0.80\nrnages = 1\n" >/etc/zn7qx/watch/bad.conf'
+  ct systemctl start zn7qx-watch@bad || true
   until_ok '[ "$(prop zn7qx-watch@bad ActiveState)" = failed ]' 10 || fail "a bad site file did not stop the instance"
   sleep 2
   [ "$(prop zn7qx-watch@bad NRestarts)" = 0 ] || fail "a bad site file restarts: $(prop zn7qx-watch@bad NRestarts)"
@@ -135,19 +135,19 @@ if [ "${1:-}" = --inside ]; then
   say "ok: a bad site file stops the instance at once, its line at err"
 
   link=/var/lib/prometheus/node-exporter/zn7qx-watch-$site.prom
-  in test -L "$link" || fail "no link in node_exporter's folder while it runs"
-  in systemctl stop "$unit"
-  in test ! -e "$link" -a ! -L "$link" || fail "systemctl stop left $link"
-  [ -z "$(in pgrep -x zn7qx-scan)" ] || fail "systemctl stop left zn7qx-scan running"
+  ct test -L "$link" || fail "no link in node_exporter's folder while it runs"
+  ct systemctl stop "$unit"
+  ct test ! -e "$link" -a ! -L "$link" || fail "systemctl stop left $link"
+  [ -z "$(ct pgrep -x zn7qx-scan)" ] || fail "systemctl stop left zn7qx-scan running"
   say "ok: systemctl stop leaves no process and no link"
-  in systemctl start "$unit"
-  until_ok 'in test -L "$link"' 10 || fail "no link after a start"
-  in apt-get remove -y -qq zn7qx-finder >/dev/null 2>&1 || fail "apt-get remove"
-  [ -z "$(in pgrep -x zn7qx-scan)" ] || fail "apt remove left zn7qx-scan running"
-  in test ! -e "$link" -a ! -L "$link" || fail "apt remove left $link"
+  ct systemctl start "$unit"
+  until_ok 'ct test -L "$link"' 10 || fail "no link after a start"
+  ct apt-get remove -y -qq zn7qx-finder >/dev/null 2>&1 || fail "apt-get remove"
+  [ -z "$(ct pgrep -x zn7qx-scan)" ] || fail "apt remove left zn7qx-scan running"
+  ct test ! -e "$link" -a ! -L "$link" || fail "apt remove left $link"
   say "ok: apt remove leaves no process and no link"
-  in apt-get purge -y -qq zn7qx-finder >/dev/null 2>&1 || fail "apt-get purge"
-  in test ! -e /var/lib/private/zn7qx-watch -a ! -e /var/lib/zn7qx-watch || fail "purge left the watch's state"
+  ct apt-get purge -y -qq zn7qx-finder >/dev/null 2>&1 || fail "apt-get purge"
+  ct test ! -e /var/lib/private/zn7qx-watch -a ! -e /var/lib/zn7qx-watch || fail "purge left the watch's state"
   say "ok: purge removes the watch's state"
   exit 0
 fi
