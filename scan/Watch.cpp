@@ -14,7 +14,8 @@ WatchState::WatchState(std::vector<Unit> units) : units_(std::move(units)) {
 std::string WatchState::NewId(const AddressResult& answer, const std::vector<Unit>& next) const {
   const auto taken = [&](const std::string& id) {
     const auto same = [&](const Unit& u) { return u.id == id; };
-    return std::any_of(units_.begin(), units_.end(), same) || std::any_of(next.begin(), next.end(), same);
+    return std::any_of(units_.begin(), units_.end(), same) || std::any_of(next.begin(), next.end(), same) ||
+           std::any_of(gone_.begin(), gone_.end(), same);
   };
   const std::string base = answer.mac.empty() ? NetworkToDotted(NumericToNetwork(answer.address)) : answer.mac;
   std::string id = base;
@@ -47,50 +48,55 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
       }
   };
   // All of one step before the next, so that the result does not depend on
-  // address order. First the same unit at its own address: the same hardware
-  // address; a first one read; none read, with the same text, or where the
-  // unit has never had one (behind a router).
+  // address order. First a hardware address read that a known unit has:
+  // that unit, where it was or moved.
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
+  // Then the same unit at its own address: a first hardware address read;
+  // none read, with the same text, or where the unit has never had one
+  // (behind a router). Of two units at one address (one of them not heard
+  // lately), the one heard last sweep first.
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const AddressResult& r = *answers[i];
-    match(byAddress.equal_range(r.address), i, [&](const Unit& u) { return !r.mac.empty() && u.mac == r.mac; });
-    // Of two units at one address (one of them not heard lately), the one
-    // heard last sweep first.
     for (const int misses : {0, 1})
       match(byAddress.equal_range(r.address), i, [&](const Unit& u) {
         return u.misses == misses && (r.mac.empty() ? u.mac.empty() || u.text == r.unitText : u.mac.empty());
       });
   }
-  // Then a known hardware address at another address: that unit moved.
-  for (std::size_t i = 0; i < answers.size(); ++i)
-    if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
-  // The one unit not heard yet whose hardware address was never read, with
-  // the same text, where a hardware address is read at a new address: it moved.
+  // The one unit not heard yet with the same text, of those whose hardware
+  // address was never read when one is read now, else of those that have
+  // one: it moved. Without any, two answers of one text may be two units.
   const auto sameText = [&](std::size_t i, bool withMac) {
     std::size_t found = kNone, count = 0;
     for (std::size_t k = 0; k < units_.size(); ++k)
-      if (!taken[k] && units_[k].mac.empty() != withMac && units_[k].text == answers[i]->unitText) found = k, ++count;
+      if (!taken[k] && units_[k].mac.empty() != withMac && units_[k].text == answers[i]->unitText)
+        found = k, ++count;
     if (known[i] == kNone && count == 1) known[i] = found, taken[found] = true;
   };
   for (std::size_t i = 0; i < answers.size(); ++i)
     if (known[i] == kNone && !answers[i]->mac.empty()) sameText(i, false);
-  // An answer whose hardware address was not read this time, and that may be
-  // a known unit not matched yet (one that moved, or changed its text), or
-  // another: judged on the next sweep, which reads it, rather than told
-  // wrong now. One put off already is judged now, on what is known.
-  std::vector<NumericAddress> putOff;
-  bool unmatchedUnits = false;  // with a hardware address, which a moved unit's answer may lack
-  for (std::size_t k = 0; k < units_.size(); ++k) unmatchedUnits |= !taken[k] && !units_[k].mac.empty();
+  // An answer whose hardware address was not read, on a site where they are
+  // read, may be any unit known or gone: it is judged on the next sweep,
+  // which reads it, rather than told wrong now. The same answer put off
+  // already, or one where no hardware address is ever read, is judged now
+  // on what is known.
+  const auto hasMac = [](const auto& x) { return !x.mac.empty(); };
+  const auto answerHasMac = [](const AddressResult* r) { return !r->mac.empty(); };
+  const bool macsRead = std::any_of(answers.begin(), answers.end(), answerHasMac) ||
+                        std::any_of(units_.begin(), units_.end(), hasMac) ||
+                        std::any_of(gone_.begin(), gone_.end(), hasMac);
+  std::vector<std::pair<NumericAddress, std::string>> putOff;
   std::vector<bool> skip(answers.size(), false);
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const AddressResult& r = *answers[i];
-    if (known[i] != kNone || !r.mac.empty() || !unmatchedUnits) continue;
-    if (!std::binary_search(putOff_.begin(), putOff_.end(), r.address)) {
-      putOff.push_back(r.address);
+    if (known[i] != kNone || !r.mac.empty()) continue;
+    if (macsRead && std::find(putOff_.begin(), putOff_.end(), std::pair(r.address, r.unitText)) == putOff_.end()) {
+      putOff.emplace_back(r.address, r.unitText);
       skip[i] = true;
       continue;
     }
-    match(byAddress.equal_range(r.address), i, [](const Unit&) { return true; });
     sameText(i, true);
+    match(byAddress.equal_range(r.address), i, [](const Unit&) { return true; });
   }
   putOff_ = std::move(putOff);
 
@@ -100,7 +106,13 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
     const AddressResult& r = *answers[i];
     if (skip[i]) continue;
     if (known[i] == kNone) {
-      std::string id = NewId(r, next);
+      // A unit gone silent that answers again keeps its identity: by its
+      // hardware address, or where it never had one, its address and text.
+      const auto back = std::find_if(gone_.begin(), gone_.end(), [&](const Unit& g) {
+        return r.mac.empty() ? g.mac.empty() && g.address == r.address && g.text == r.unitText : g.mac == r.mac;
+      });
+      std::string id = back != gone_.end() ? back->id : NewId(r, next);
+      if (back != gone_.end()) gone_.erase(back);
       changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", "", id});
       next.push_back({std::move(id), r.address, r.unitText, r.mac, 0});
       continue;
@@ -113,7 +125,7 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
     }
     next.push_back({u.id, r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
   }
-  std::vector<Change> gone;
+  std::vector<Change> silent;
   for (std::size_t k = 0; k < units_.size(); ++k) {
     if (taken[k]) continue;
     Unit u = units_[k];
@@ -121,13 +133,16 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
     // told silent early (at worst a sweep late).
     u.misses = putOff_.empty() ? u.misses + 1 : 0;
     if (u.misses >= 2) {
-      gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", "", u.id});
+      silent.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", "", u.id});
+      gone_.push_back(std::move(u));
     } else {
       next.push_back(std::move(u));
     }
   }
-  std::stable_sort(gone.begin(), gone.end(), [](const Change& a, const Change& b) { return a.address < b.address; });
-  changes.insert(changes.end(), gone.begin(), gone.end());
+  // The units gone longest are forgotten first.
+  if (gone_.size() > kRemembered) gone_.erase(gone_.begin(), gone_.end() - static_cast<std::ptrdiff_t>(kRemembered));
+  std::stable_sort(silent.begin(), silent.end(), [](const Change& a, const Change& b) { return a.address < b.address; });
+  changes.insert(changes.end(), silent.begin(), silent.end());
   std::stable_sort(next.begin(), next.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
   units_ = std::move(next);
   return changes;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/Sweep.h"
@@ -59,8 +60,12 @@ class WatchState {
   // In address order. One that missed a sweep keeps its address, which
   // another unit may have taken meanwhile.
   std::vector<Unit> units_;
-  // Answers put off by the last sweep, by address, in order.
-  std::vector<NumericAddress> putOff_;
+  // Answers put off by the last sweep: address and text.
+  std::vector<std::pair<NumericAddress, std::string>> putOff_;
+  // Units told silent, latest last, so that one that answers again is
+  // known for the same unit.
+  static constexpr std::size_t kRemembered = 4096;
+  std::vector<Unit> gone_;
 };
 
 // What a whole sweep of a watch brought.
