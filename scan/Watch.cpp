@@ -113,15 +113,15 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
       });
       std::string id = back != gone_.end() ? back->id : NewId(r, next);
       if (back != gone_.end()) gone_.erase(back);
-      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", "", id});
+      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", id});
       next.push_back({std::move(id), r.address, r.unitText, r.mac, 0});
       continue;
     }
     const Unit& u = units_[known[i]];
     if (u.address != r.address) {
-      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, "", u.id});
+      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, u.id});
     } else if (u.text != r.unitText) {
-      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, "", u.id});
+      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, u.id});
     }
     next.push_back({u.id, r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
   }
@@ -133,7 +133,7 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
     // told silent early (at worst a sweep late).
     u.misses = putOff_.empty() ? u.misses + 1 : 0;
     if (u.misses >= 2) {
-      silent.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", "", u.id});
+      silent.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", u.id});
       gone_.push_back(std::move(u));
     } else {
       next.push_back(std::move(u));
@@ -150,7 +150,7 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
 
 std::vector<Change> WatchState::Present() const {
   std::vector<Change> present;
-  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", "", u.id});
+  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", u.id});
   return present;
 }
 

@@ -21,8 +21,7 @@ struct Change {
   NumericAddress from = 0;  // Moved: the address it left
   std::string text;
   std::string mac;         // "" when not known
-  std::string oldText;     // Changed
-  std::string oldMac;      // Changed, when another unit took the address
+  std::string oldText;     // Changed, Moved
   // Which unit, for as long as the watch knows it: its hardware address
   // when first heard with one, else the address it was first heard at.
   // It stays with the unit whatever its text or address becomes.

@@ -53,10 +53,13 @@ std::string Footer() {
          "\n"
          "Watch:\n"
          "  With --watch the sweep starts again every SECONDS and writes only what\n"
-         "  changed among the units, one line each with the time: appeared, silent\n"
-         "  (after two sweeps in a row without an answer), changed (its text, or\n"
-         "  another unit at the address) and moved (the same hardware address at a\n"
-         "  new address). With --json each is one JSON object on a line of its own.\n"
+         "  changed among the units, one line each with the time: appeared (also a\n"
+         "  unit back after it went silent), silent (after two sweeps in a row\n"
+         "  without an answer), changed (its text) and moved (its hardware address\n"
+         "  at a new address). Another unit at a known unit's address appears, and\n"
+         "  the one it replaced goes silent. An answer whose hardware address was\n"
+         "  not read, on a link where they are, is told when the next sweep reads\n"
+         "  it. With --json each is one JSON object on a line of its own.\n"
          "  On a terminal a status line shows the sweeps and the units present.\n"
          "  Ctrl-C or SIGTERM ends it with a \"present\" line for each unit. A sweep\n"
          "  that takes longer than SECONDS is said once and followed at once; sweeps\n"
@@ -137,8 +140,8 @@ std::string Footer() {
          "                                          a /16, as JSON into a file\n"
          "  zn7qx-scan 172.16.5.4,172.16.9.0/28 --csv --rate 2000\n"
          "                                          two ranges, as CSV, at a gentler pace\n"
-         "  zn7qx-scan 192.168.1.0/24 --mac       units with their hardware addresses\n"
-         "  zn7qx-scan 192.168.1.0/24 --watch 10  units coming and going, every 10 s\n";
+         "  zn7qx-scan 192.168.1.0/24 --mac         units with their hardware addresses\n"
+         "  zn7qx-scan 192.168.1.0/24 --watch 10    units coming and going, every 10 s\n";
 }
 
 // The option list, one option a line in the form of GNU programs, so that

@@ -40,7 +40,7 @@ std::string Said(const std::vector<scan::Change>& changes) {
     said += std::string(names[static_cast<int>(c.event)]) + " ";
     if (c.event == Event::Moved) said += Dotted(c.from).substr(9) + ">";
     said += Dotted(c.address).substr(9) + "=" + c.text + "@" + c.mac;
-    if (c.event == Event::Changed) said += " was " + c.oldText + "@" + c.oldMac;
+    if (c.event == Event::Changed) said += " was " + c.oldText;
   }
   return said;
 }
@@ -53,7 +53,7 @@ TEST(Watch, ReportsOnlyWhatChangedAmongTheUnitsAndHoldsEveryUnitPresent) {
   } rows[] = {
       {"silent after two sweeps in a row",
        {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"10=A@a", ""}, {"", ""}, {"10", "silent 10=A@a"}, {"", ""}}, ""},
-      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A@"}, {"10=B@a", ""}}, "10=B@a"},
+      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A"}, {"10=B@a", ""}}, "10=B@a"},
       {"moved up, another unit at its old address",
        {{"10=A@a", "appeared 10=A@a"}, {"10=B@b 12=A@a", "appeared 10=B@b, moved 10>12=A@a"}},
        "10=B@b, 12=A@a"},
