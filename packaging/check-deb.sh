@@ -5,8 +5,8 @@
 # Depends names, under whatever name this release gives it, the package
 # of each library the programs link and of what Qt loads at run time
 # without a link (the platform and SVG plugins, a font), no maintainer
-# script and no set-ID file, and the tree it unpacks to, with every file an
-# installed system needs: programs, manual pages, desktop entry, AppStream
+# script that sets permissions and no set-ID file, and the tree it unpacks
+# to, with every file an installed system needs: programs, manual pages, desktop entry, AppStream
 # metadata, icons and bash completion, the watch's systemd unit and its
 # examples. scripts/build-deb.sh runs it on the package it builds, with the
 # dependencies installed.
@@ -38,15 +38,15 @@ while read -r pattern; do
   fi
 done < <(printf '%s\n' "${needs[@]}" | sort -u)
 
-# Nothing is made setuid or given capabilities on install: no script runs
-# on install; the removal scripts only stop watches and take away what they left.
-dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst)' &&
-  bad "package carries an install script"
+# Nothing is made setuid or given capabilities on install: the scripts only
+# restart the running watches on upgrade, stop them on removal and take away
+# what they left.
+dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *preinst' && bad "package carries a preinst"
 scripts=$(mktemp -d) && dpkg-deb -e "$deb" "$scripts"
-for script in prerm postrm; do
-  [ -x "$scripts/$script" ] || bad "no $script to stop the watches and take away what they left"
+for script in postinst prerm postrm; do
+  [ -x "$scripts/$script" ] || bad "no $script to restart or stop the watches and take away what they left"
 done
-grep -Eq 'setcap|chmod|chown' "$scripts"/p*rm 2>/dev/null && bad "a removal script changes permissions"
+grep -Eq 'setcap|chmod|chown' "$scripts"/p* 2>/dev/null && bad "a maintainer script changes permissions"
 rm -rf "$scripts"
 dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]' && bad "package holds setuid or setgid entries"
 

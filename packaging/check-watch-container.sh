@@ -7,7 +7,7 @@
 # prometheus-node-exporter and prometheus, a site is set up as README.watch
 # says, and what a user would look at is checked: the instance, its user and
 # capabilities, the journal, node_exporter's metrics, the alert in
-# Prometheus, a restart, a bad site file, stop and apt remove.
+# Prometheus, a restart, a bad site file, stop, an upgrade and apt remove.
 #   check-watch-container.sh RELEASE DEB ZN7QX_SIM   (as root)
 #   ZN7QX_NSPAWN_CACHE  downloads and base roots kept between runs
 #                       (default /var/cache/zn7qx-nspawn)
@@ -142,6 +142,12 @@ if [ "${1:-}" = --inside ]; then
   say "ok: systemctl stop leaves no process and no link"
   ct systemctl start "$unit"
   until_ok 'ct test -L "$link"' 10 || fail "no link after a start"
+  # An upgrade (the same package again) restarts the watch with the new program.
+  before=$(prop "$unit" MainPID)
+  ct apt-get install -y -qq --reinstall "/mnt/deb/$(basename "$deb")" >/dev/null 2>&1 || fail "apt-get install --reinstall"
+  until_ok '[ "$(prop $unit ActiveState)" = active ] && [ "$(prop $unit MainPID)" != "$before" ]' 10 ||
+    fail "an upgrade left the old program running: MainPID $(prop "$unit" MainPID)"
+  say "ok: an upgrade restarts the running watch"
   ct apt-get remove -y -qq zn7qx-finder >/dev/null 2>&1 || fail "apt-get remove"
   [ -z "$(ct pgrep -x zn7qx-scan)" ] || fail "apt remove left zn7qx-scan running"
   ct test ! -e "$link" -a ! -L "$link" || fail "apt remove left $link"
