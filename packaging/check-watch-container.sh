@@ -46,7 +46,13 @@ if [ "${1:-}" = --inside ]; then
   done
   [ -n "$leader" ] || { tail -n 20 "$root.console" >&2; fail "systemd did not start in the container"; }
   ct() { nsenter -t "$leader" -a -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
-  state=$(ct timeout 120 systemctl is-system-running --wait || true)
+  # Its bus comes a moment after PID 1 itself: until then systemctl cannot ask.
+  state=""
+  for _ in $(seq 100); do
+    state=$(ct timeout 120 systemctl is-system-running --wait 2>/dev/null || true)
+    [ -n "$state" ] && break
+    sleep 0.2
+  done
   say "systemd $(ct systemctl --version | head -n 1 | cut -d' ' -f2) is PID 1 ($state)"
   [ "$state" = running ] || { ct systemctl --failed --no-pager >&2 || true; fail "the system is $state"; }
   # HTTP without curl: what node_exporter and Prometheus serve.
