@@ -4,9 +4,10 @@
 # Checks a built zn7qx-finder package beyond what lintian knows: that
 # Depends names, under whatever name this release gives it, the package
 # of each library the programs link and of what Qt loads at run time
-# without a link (the platform and SVG plugins, the window's font), no maintainer
-# script and no set-ID file, and the tree it unpacks to, with every file an
-# installed system needs: programs, manual pages, desktop entry, AppStream
+# without a link (the platform and SVG plugins, the window's font), no
+# maintainer script that sets permissions and no set-ID file, and the tree
+# it unpacks to, with every file an installed system needs: programs, manual
+# pages, desktop entry, AppStream
 # metadata, icons and bash completion, the watch's systemd unit and its
 # examples. scripts/build-deb.sh runs it on the package it builds, with the
 # dependencies installed.
@@ -38,9 +39,16 @@ while read -r pattern; do
   fi
 done < <(printf '%s\n' "${needs[@]}" | sort -u)
 
-# Nothing is made setuid or given capabilities on install.
-dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *(preinst|postinst|prerm|postrm)' &&
-  bad "package carries a maintainer script"
+# Nothing is made setuid or given capabilities on install: the scripts only
+# restart the running watches on upgrade, stop them on removal and take away
+# what they left.
+dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\*? *preinst' && bad "package carries a preinst"
+scripts=$(mktemp -d) && dpkg-deb -e "$deb" "$scripts"
+for script in postinst prerm postrm; do
+  [ -x "$scripts/$script" ] || bad "no $script to restart or stop the watches and take away what they left"
+done
+grep -Eq 'setcap|chmod|chown' "$scripts"/p* 2>/dev/null && bad "a maintainer script changes permissions"
+rm -rf "$scripts"
 dpkg-deb -c "$deb" | awk '{print $1}' | grep -q '[sS]' && bad "package holds setuid or setgid entries"
 
 expected=(bin/zn7qx-finder bin/zn7qx-scan

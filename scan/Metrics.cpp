@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
-#include <tuple>
 
 #include "net/mdlConvertIPForms.h"
 #include "scan/SafeText.h"
@@ -30,9 +29,6 @@ std::string Label(const std::string& bytes) {
   return out;
 }
 
-bool SameUnit(const Change& a, const Change& b) {
-  return std::tie(a.address, a.mac, a.text) == std::tie(b.address, b.mac, b.text);
-}
 
 std::string Number(double value) {
   char text[40];
@@ -55,7 +51,7 @@ void WatchMetrics::Update(const SweepDone& sweep, Clock::time_point now, double 
   // Gone for good after an hour, and no longer silent once present again.
   std::erase_if(silent_, [&](const Silent& s) {
     return now - s.since >= keepSilent_ ||
-           std::any_of(present_.begin(), present_.end(), [&](const Change& p) { return SameUnit(p, s.unit); });
+           std::any_of(present_.begin(), present_.end(), [&](const Change& p) { return p.id == s.unit.id; });
   });
   units_ += sweep.counts.units;
   hosts_ += sweep.counts.hosts;
@@ -65,18 +61,23 @@ void WatchMetrics::Update(const SweepDone& sweep, Clock::time_point now, double 
 }
 
 std::string WatchMetrics::Text() const {
+  // One series a unit, by its identity: a unit heard again is up, never up
+  // and down at once; what changes (address, text) is in its _info series.
+  std::vector<std::pair<const Change*, int>> units;
+  std::set<std::string> written;
+  for (const Change& c : present_)
+    if (written.insert(c.id).second) units.emplace_back(&c, 1);
+  for (const Silent& s : silent_)
+    if (written.insert(s.unit.id).second) units.emplace_back(&s.unit, 0);
   std::string text =
       "# HELP zn7qx_unit_up Whether a ZN7QX unit answers: 1 while present, 0 for an hour after it went silent.\n"
       "# TYPE zn7qx_unit_up gauge\n";
-  // One series a unit: a unit heard again is up, never up and down at once.
-  std::set<std::string> written;
-  const auto unit = [&](const Change& c, int up) {
-    std::string labels = "{address=\"" + NetworkToDotted(NumericToNetwork(c.address)) + "\",mac=\"" + Label(c.mac) +
-                         "\",text=\"" + Label(c.text) + "\"}";
-    if (written.insert(labels).second) text += "zn7qx_unit_up" + labels + " " + std::to_string(up) + "\n";
-  };
-  for (const Change& c : present_) unit(c, 1);
-  for (const Silent& s : silent_) unit(s.unit, 0);
+  for (const auto& [c, up] : units) text += "zn7qx_unit_up{unit=\"" + Label(c->id) + "\"} " + std::to_string(up) + "\n";
+  text += "# HELP zn7qx_unit_info A ZN7QX unit's address, hardware address and text, as last heard.\n"
+          "# TYPE zn7qx_unit_info gauge\n";
+  for (const auto& [c, up] : units)
+    text += "zn7qx_unit_info{unit=\"" + Label(c->id) + "\",address=\"" + NetworkToDotted(NumericToNetwork(c->address)) +
+            "\",mac=\"" + Label(c->mac) + "\",text=\"" + Label(c->text) + "\"} 1\n";
   text += "# HELP zn7qx_units_present ZN7QX units present after the last sweep.\n"
           "# TYPE zn7qx_units_present gauge\n"
           "zn7qx_units_present " + std::to_string(present_.size()) + "\n"

@@ -225,10 +225,7 @@ void WriteChange(std::ostream& out, const Change& c, Format format, const std::s
     if (c.event == Event::Moved) line["from"] = Dotted(c.from);
     line["text"] = Latin1ToUtf8(c.text);
     line["mac"] = c.mac.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(c.mac);
-    if (c.event == Event::Changed) {
-      if (c.oldText != c.text) line["old_text"] = Latin1ToUtf8(c.oldText);
-      if (!c.oldMac.empty()) line["old_mac"] = c.oldMac;
-    }
+    if (c.event == Event::Changed && c.oldText != c.text) line["old_text"] = Latin1ToUtf8(c.oldText);
     out << EscapeJsonControls(line.dump()) << '\n';
     return;
   }
@@ -238,7 +235,6 @@ void WriteChange(std::ostream& out, const Change& c, Format format, const std::s
   if (c.event == Event::Moved) out << Dotted(c.from) << " -> ";
   out << Dotted(c.address) << ": " << EscapeText(c.text);
   if (c.event == Event::Changed && c.oldText != c.text) out << "  (was: " << EscapeText(c.oldText) << ")";
-  if (c.event == Event::Changed && !c.oldMac.empty()) out << "  (was " << c.oldMac << ")";
   out << '\n';
 }
 

@@ -25,6 +25,19 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// "A/24, B-C" as the command line takes it, "A/24,B-C": blanks around the
+// commas are the usual way to write a list in a file.
+std::string WithoutBlanksAroundCommas(const std::string& value) {
+  std::string joined;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = value.find(',', start);
+    joined += Trimmed(value.substr(start, comma - start));
+    if (comma == std::string::npos) return joined;
+    joined += ',';
+    start = comma + 1;
+  }
+}
+
 std::string NameList() {
   std::string list;
   for (const std::string& name : SiteSettingNames()) list += (list.empty() ? "" : ", ") + name;
@@ -99,7 +112,9 @@ SiteConfig ReadSiteConfig(const std::string& path) {
       return fail(where + ": a control character in " + QuoteForMessage(line));
     const auto equals = line.find('=');
     if (equals == std::string::npos) return fail(where + ": " + QuoteForMessage(line) + " is not NAME = VALUE");
-    const std::string name = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
+    const std::string name = Trimmed(line.substr(0, equals));
+    std::string value = Trimmed(line.substr(equals + 1));
+    if (name == "ranges") value = WithoutBlanksAroundCommas(value);
     const auto& names = SiteSettingNames();
     if (std::find(names.begin(), names.end(), name) == names.end())
       return fail(where + ": unknown setting " + QuoteForMessage(name) + " (known: " + NameList() + ")");

@@ -3,7 +3,25 @@
 #include <algorithm>
 #include <map>
 
+#include "net/mdlConvertIPForms.h"
+
 namespace zn7qx::scan {
+
+WatchState::WatchState(std::vector<Unit> units) : units_(std::move(units)) {
+  std::stable_sort(units_.begin(), units_.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
+}
+
+std::string WatchState::NewId(const AddressResult& answer, const std::vector<Unit>& next) const {
+  const auto taken = [&](const std::string& id) {
+    const auto same = [&](const Unit& u) { return u.id == id; };
+    return std::any_of(units_.begin(), units_.end(), same) || std::any_of(next.begin(), next.end(), same) ||
+           std::any_of(gone_.begin(), gone_.end(), same);
+  };
+  const std::string base = answer.mac.empty() ? NetworkToDotted(NumericToNetwork(answer.address)) : answer.mac;
+  std::string id = base;
+  for (int n = 2; taken(id); ++n) id = base + "#" + std::to_string(n);
+  return id;
+}
 
 std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answered) {
   std::vector<const AddressResult*> answers;
@@ -30,51 +48,101 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
       }
   };
   // All of one step before the next, so that the result does not depend on
-  // address order. First the same unit at its own address: the same hardware
-  // address, else one side without any.
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    const std::string& mac = answers[i]->mac;
-    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return !mac.empty() && u.mac == mac; });
-    match(byAddress.equal_range(answers[i]->address), i, [&](const Unit& u) { return mac.empty() || u.mac.empty(); });
-  }
-  // Then a known hardware address at another address: that unit moved.
+  // address order. First a hardware address read that a known unit has:
+  // that unit, where it was or moved.
   for (std::size_t i = 0; i < answers.size(); ++i)
     if (!answers[i]->mac.empty()) match(byMac.equal_range(answers[i]->mac), i, [](const Unit&) { return true; });
-  // Then another unit at the address of one that has not been seen.
+  // Then the same unit at its own address: a first hardware address read;
+  // none read, with the same text, or where the unit has never had one
+  // (behind a router). Of two units at one address (one of them not heard
+  // lately), the one heard last sweep first.
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const AddressResult& r = *answers[i];
+    for (const int misses : {0, 1})
+      match(byAddress.equal_range(r.address), i, [&](const Unit& u) {
+        return u.misses == misses && (r.mac.empty() ? u.mac.empty() || u.text == r.unitText : u.mac.empty());
+      });
+  }
+  // The one unit not heard yet with the same text, of those whose hardware
+  // address was never read when one is read now, else of those that have
+  // one: it moved. Without any, two answers of one text may be two units.
+  const auto sameText = [&](std::size_t i, bool withMac) {
+    std::size_t found = kNone, count = 0;
+    for (std::size_t k = 0; k < units_.size(); ++k)
+      if (!taken[k] && units_[k].mac.empty() != withMac && units_[k].text == answers[i]->unitText)
+        found = k, ++count;
+    if (known[i] == kNone && count == 1) known[i] = found, taken[found] = true;
+  };
   for (std::size_t i = 0; i < answers.size(); ++i)
-    match(byAddress.equal_range(answers[i]->address), i, [](const Unit&) { return true; });
+    if (known[i] == kNone && !answers[i]->mac.empty()) sameText(i, false);
+  // An answer whose hardware address was not read, on a site where they are
+  // read, may be any unit known or gone: it is judged on the next sweep,
+  // which reads it, rather than told wrong now. The same answer put off
+  // already, or one where no hardware address is ever read, is judged now
+  // on what is known.
+  const auto hasMac = [](const auto& x) { return !x.mac.empty(); };
+  const auto answerHasMac = [](const AddressResult* r) { return !r->mac.empty(); };
+  const bool macsRead = std::any_of(answers.begin(), answers.end(), answerHasMac) ||
+                        std::any_of(units_.begin(), units_.end(), hasMac) ||
+                        std::any_of(gone_.begin(), gone_.end(), hasMac);
+  std::vector<std::pair<NumericAddress, std::string>> putOff;
+  std::vector<bool> skip(answers.size(), false);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const AddressResult& r = *answers[i];
+    if (known[i] != kNone || !r.mac.empty()) continue;
+    if (macsRead && std::find(putOff_.begin(), putOff_.end(), std::pair(r.address, r.unitText)) == putOff_.end()) {
+      putOff.emplace_back(r.address, r.unitText);
+      skip[i] = true;
+      continue;
+    }
+    sameText(i, true);
+    match(byAddress.equal_range(r.address), i, [](const Unit&) { return true; });
+  }
+  putOff_ = std::move(putOff);
 
   std::vector<Change> changes;
   std::vector<Unit> next;
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const AddressResult& r = *answers[i];
+    if (skip[i]) continue;
     if (known[i] == kNone) {
-      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", ""});
-      next.push_back({r.address, r.unitText, r.mac, 0});
+      // A unit gone silent that answers again keeps its identity: by its
+      // hardware address, or where it never had one, its address and text.
+      const auto back = std::find_if(gone_.begin(), gone_.end(), [&](const Unit& g) {
+        return r.mac.empty() ? g.mac.empty() && g.address == r.address && g.text == r.unitText : g.mac == r.mac;
+      });
+      std::string id = back != gone_.end() ? back->id : NewId(r, next);
+      if (back != gone_.end()) gone_.erase(back);
+      changes.push_back({Event::Appeared, r.address, 0, r.unitText, r.mac, "", id});
+      next.push_back({std::move(id), r.address, r.unitText, r.mac, 0});
       continue;
     }
     const Unit& u = units_[known[i]];
     if (u.address != r.address) {
-      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, ""});
-    } else if (!u.mac.empty() && !r.mac.empty() && u.mac != r.mac) {
-      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, u.mac});  // another unit
+      changes.push_back({Event::Moved, r.address, u.address, r.unitText, r.mac, u.text, u.id});
     } else if (u.text != r.unitText) {
-      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, ""});
+      changes.push_back({Event::Changed, r.address, 0, r.unitText, r.mac, u.text, u.id});
     }
-    next.push_back({r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
+    next.push_back({u.id, r.address, r.unitText, r.mac.empty() ? u.mac : r.mac, 0});
   }
-  std::vector<Change> gone;
+  std::vector<Change> silent;
   for (std::size_t k = 0; k < units_.size(); ++k) {
     if (taken[k]) continue;
     Unit u = units_[k];
-    if (++u.misses >= 2) {
-      gone.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", ""});
+    // An answer put off may be its: counted as heard, so that it is never
+    // told silent early (at worst a sweep late).
+    u.misses = putOff_.empty() ? u.misses + 1 : 0;
+    if (u.misses >= 2) {
+      silent.push_back({Event::Silent, u.address, 0, u.text, u.mac, "", u.id});
+      gone_.push_back(std::move(u));
     } else {
       next.push_back(std::move(u));
     }
   }
-  std::stable_sort(gone.begin(), gone.end(), [](const Change& a, const Change& b) { return a.address < b.address; });
-  changes.insert(changes.end(), gone.begin(), gone.end());
+  // The units gone longest are forgotten first.
+  if (gone_.size() > kRemembered) gone_.erase(gone_.begin(), gone_.end() - static_cast<std::ptrdiff_t>(kRemembered));
+  std::stable_sort(silent.begin(), silent.end(), [](const Change& a, const Change& b) { return a.address < b.address; });
+  changes.insert(changes.end(), silent.begin(), silent.end());
   std::stable_sort(next.begin(), next.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
   units_ = std::move(next);
   return changes;
@@ -82,13 +150,13 @@ std::vector<Change> WatchState::Update(const std::vector<AddressResult>& answere
 
 std::vector<Change> WatchState::Present() const {
   std::vector<Change> present;
-  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", ""});
+  for (const Unit& u : units_) present.push_back({Event::Present, u.address, 0, u.text, u.mac, "", u.id});
   return present;
 }
 
 WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& transport, SweepOptions sweep,
                     const WatchOptions& options, std::int64_t* sweepsDone) {
-  WatchState state;
+  WatchState state = options.start;
   bool saidSlow = false;
   const auto stopped = [&] { return sweep.stop != nullptr && sweep.stop->load(); };
   std::int64_t done = 0;
@@ -96,6 +164,10 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
   // wake-ups do not add up over a long watch.
   Clock::time_point start = transport.Now();
   while (options.sweeps == 0 || done < options.sweeps) {
+    // A signal held back while the output was written (a reader that
+    // blocked it, say) is let through before anything is sent.
+    transport.Wait(transport.Now());
+    if (stopped()) break;
     const SweepResult result = RunSweep(merged, transport, sweep);
     if (result.counts.interrupted) break;  // half a sweep would look like units gone
     sweep.firstSequence = result.nextSequence;

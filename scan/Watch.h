@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/Sweep.h"
@@ -20,8 +21,11 @@ struct Change {
   NumericAddress from = 0;  // Moved: the address it left
   std::string text;
   std::string mac;         // "" when not known
-  std::string oldText;     // Changed
-  std::string oldMac;      // Changed, when another unit took the address
+  std::string oldText;     // Changed, Moved
+  // Which unit, for as long as the watch knows it: its hardware address
+  // when first heard with one, else the address it was first heard at.
+  // It stays with the unit whatever its text or address becomes.
+  std::string id;
 };
 
 // The units present, and what each sweep changes among them. A unit that
@@ -31,22 +35,36 @@ struct Change {
 // unit's hardware address has moved, whatever now answers at its old one.
 class WatchState {
  public:
-  // Units of one sweep; the changes, in address order (those gone last).
-  std::vector<Change> Update(const std::vector<AddressResult>& answered);
-  // Every unit present, as Present changes in address order.
-  std::vector<Change> Present() const;
-  std::size_t Count() const { return units_.size(); }
-
- private:
   struct Unit {
+    std::string id;
     NumericAddress address = 0;
     std::string text;
     std::string mac;
     int misses = 0;  // sweeps in a row without its answer
   };
+
+  WatchState() = default;
+  // As a saved watch left them (a restart).
+  explicit WatchState(std::vector<Unit> units);
+
+  // Units of one sweep; the changes, in address order (those gone last).
+  std::vector<Change> Update(const std::vector<AddressResult>& answered);
+  // Every unit present, as Present changes in address order.
+  std::vector<Change> Present() const;
+  std::size_t Count() const { return units_.size(); }
+  const std::vector<Unit>& Units() const { return units_; }
+
+ private:
+  std::string NewId(const AddressResult& answer, const std::vector<Unit>& next) const;
   // In address order. One that missed a sweep keeps its address, which
   // another unit may have taken meanwhile.
   std::vector<Unit> units_;
+  // Answers put off by the last sweep: address and text.
+  std::vector<std::pair<NumericAddress, std::string>> putOff_;
+  // Units told silent, latest last, so that one that answers again is
+  // known for the same unit.
+  static constexpr std::size_t kRemembered = 4096;
+  std::vector<Unit> gone_;
 };
 
 // What a whole sweep of a watch brought.
@@ -62,6 +80,7 @@ struct WatchOptions {
   // longer is followed at once.
   std::chrono::microseconds interval{std::chrono::seconds(5)};
   std::int64_t sweeps = 0;  // stop after so many; 0 = until stopped
+  WatchState start;         // the units known before the first sweep (a restart)
   // After each whole sweep. False ends the watch (its output cannot be
   // written, say).
   std::function<bool(const SweepDone&)> afterSweep;

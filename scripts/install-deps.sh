@@ -20,9 +20,11 @@ if [ "${ZN7QX_WITH_TEST_TOOLS:-0}" = 1 ]; then
   # runtime, the tools the sweep benchmark compares against, the validators
   # of the desktop entry and the AppStream metadata, python3 for JSON, and a
   # session bus with the accessibility bus and a screen reader's client, and
-  # systemd-analyze for the watch's unit.
+  # systemd-analyze for the watch's unit, and debootstrap and systemd-nspawn
+  # for the watch's check under a real systemd.
   packages+=(xvfb xauth clang libclang-rt-dev fping nmap iputils-ping desktop-file-utils libxml2-utils appstream
-             python3 dbus at-spi2-core python3-gi gir1.2-atspi-2.0 systemd)
+             python3 dbus at-spi2-core python3-gi gir1.2-atspi-2.0 systemd
+             debootstrap systemd-container)
 fi
 
 missing=()

@@ -55,6 +55,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& r) {
   app.add_option("--metrics", r.metricsPath,
                  "with --watch: after every sweep, replace FILE with\nthe units for Prometheus (see Watch below)")
       ->type_name("FILE");
+  app.add_option("--state", r.statePath,
+                 "with --watch: keep the units in FILE, so that a watch\nstarted again goes on where it stopped")
+      ->type_name("FILE");
   app.set_help_flag("-h,--help", "show this help and exit");
   app.set_version_flag("--version", std::string("zn7qx-scan ") + ZN7QX_VERSION, "show the version and exit");
 

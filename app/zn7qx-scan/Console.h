@@ -3,6 +3,8 @@
 // output goes.
 
 #include <iostream>
+#include <memory>
+#include <streambuf>
 #include <string>
 
 namespace zn7qx::cli {
@@ -10,6 +12,28 @@ namespace zn7qx::cli {
 // Whether standard output is the system journal (systemd's JOURNAL_STREAM
 // names its device and inode), which reads a "<N>" priority before a line.
 bool StandardOutputIsTheJournal();
+
+// While one lives, and standard error is the journal, each line written to
+// std::cerr that does not begin with a "<N>" priority gets "<3>" (err), so
+// that journalctl -p warning shows why a run stopped.
+class JournalErrors {
+ public:
+  JournalErrors();
+  ~JournalErrors();
+  JournalErrors(const JournalErrors&) = delete;
+  JournalErrors& operator=(const JournalErrors&) = delete;
+  // Whether standard error is the journal, where "<N>" prefixes are read.
+  static bool Active();
+
+ private:
+  class Prefixer;
+  std::streambuf* before_ = nullptr;
+  std::unique_ptr<Prefixer> prefixer_;
+};
+
+// "<N>" where standard error is the journal, else nothing: for a line of
+// another priority than err.
+std::string StandardErrorPriority(int priority);
 
 // Whether the terminal on standard error can take the progress line's
 // carriage return and erase-line code.
@@ -26,8 +50,10 @@ bool WrittenOut();
 // first clears the progress line where one is drawn.
 struct Voice {
   bool progress = false;
-  void Say(const std::string& message) const {
-    std::cerr << (progress ? "\r\033[K" : "") << "zn7qx-scan: " << message << '\n' << std::flush;
+  // An error unless priority says otherwise (4, a warning).
+  void Say(const std::string& message, int priority = 3) const {
+    std::cerr << (progress ? "\r\033[K" : "") << StandardErrorPriority(priority) << "zn7qx-scan: " << message << '\n'
+              << std::flush;
   }
   void Clear() const {
     if (progress) std::cerr << "\r\033[K" << std::flush;

@@ -67,6 +67,10 @@ std::optional<int> MakePlan(const Request& r, Plan& plan) {
     return Fail(kExitUsage, std::string(r.csv ? "--csv" : "--all") +
                                 " does not go with --watch, which follows units (--json writes one object per change)");
   if (!r.metricsPath.empty() && !r.watching) return Fail(kExitUsage, "--metrics goes with --watch");
+  if (!r.statePath.empty() && !r.watching) return Fail(kExitUsage, "--state goes with --watch");
+  if (!r.statePath.empty())
+    if (const std::string problem = MetricsFolderProblem(r.statePath); !problem.empty())
+      return Fail(kExitUsage, "--state: " + problem);
   if (!r.metricsPath.empty())
     if (const std::string problem = MetricsFolderProblem(r.metricsPath); !problem.empty())
       return Fail(kExitUsage, "--metrics: " + problem);

@@ -45,7 +45,7 @@ struct Request {
   Setting retries{"0", "--retries"};
   Setting maxAddresses{std::to_string(kDefaultMaxAddresses), "--max-addresses"};
   Setting watch{"", "--watch"};
-  std::string sitePath, metricsPath;
+  std::string sitePath, metricsPath, statePath;
   bool all = false, csv = false, json = false, quiet = false, mac = false, watching = false;
 };
 

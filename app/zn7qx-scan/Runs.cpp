@@ -13,6 +13,7 @@
 #include "scan/Metrics.h"
 #include "scan/ScanOutput.h"
 #include "scan/Watch.h"
+#include "scan/WatchStateFile.h"
 
 namespace zn7qx::cli {
 
@@ -31,7 +32,7 @@ SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTable>& 
     if (addresses.empty()) return;
     const auto found = neighbours->LookUp(addresses);
     if (!found) {
-      voice.Say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses");
+      voice.Say("cannot read the kernel's neighbour table (" + neighbours->error() + "): no hardware addresses", 4);
       neighbours.reset();
       return;
     }
@@ -56,6 +57,17 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
     }
     return WrittenOut();
   };
+  // The units a watch before this one knew, said once when they cannot be had.
+  std::string saved;
+  if (!r.statePath.empty()) {
+    LoadedUnits loaded = LoadUnits(r.statePath);
+    if (loaded.problem.empty()) {
+      watch.start = std::move(loaded.state);
+      saved = SavedUnits(watch.start);
+    } else {
+      voice.Say(loaded.problem, loaded.missing ? 5 : 4);
+    }
+  }
   std::optional<WatchMetrics> metrics;
   if (!r.metricsPath.empty()) metrics.emplace();
   watch.afterSweep = [&](const SweepDone& done) {
@@ -71,6 +83,15 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
         return false;
       }
     }
+    if (!r.statePath.empty()) {
+      if (std::string units = SavedUnits(done.state); units != saved) {
+        if (const std::string problem = ReplaceFile(r.statePath, units); !problem.empty()) {
+          voice.Say(problem);
+          return false;
+        }
+        saved = std::move(units);
+      }
+    }
     if (voice.progress) std::cerr << "\r\033[K" << WatchStatusLine(done.number, done.state.Count()) << std::flush;
     return true;
   };
@@ -79,7 +100,7 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
     std::snprintf(text, sizeof text, "a sweep of %lld addresses took %.1f s, longer than the %g s between sweeps: "
                   "the next ones follow at once", static_cast<long long>(plan.count),
                   static_cast<double>(took.count()) / 1e6, static_cast<double>(plan.interval.count()) / 1e6);
-    voice.Say(text);
+    voice.Say(text, 4);
   };
   std::int64_t sweeps = 0;
   const WatchState state = RunWatch(plan.merged, transport, sweep, watch, &sweeps);
@@ -87,7 +108,7 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
   // The units present, unless the output already failed.
   if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
   if (!r.quiet)
-    std::cerr << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
+    std::cerr << StandardErrorPriority(6) << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
   return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
 }
 
@@ -102,7 +123,7 @@ int SweepOnce(const Request& r, const Plan& plan, SocketTransport& transport, co
   errno = 0;
   WriteResults(std::cout, result, plan.merged, output);
   const bool wroteAll = WrittenOut();
-  if (!r.quiet) std::cerr << SummaryLine(result.counts) << '\n';
+  if (!r.quiet) std::cerr << StandardErrorPriority(6) << SummaryLine(result.counts) << '\n';
   if (!wroteAll) return kExitWriteFailed;
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
 }

@@ -23,6 +23,8 @@ using namespace zn7qx::cli;
 using namespace zn7qx::scan;
 
 int main(int argc, char** argv) {
+  // Under systemd every line of standard error is an error, unless marked.
+  const JournalErrors journalErrors;
   // Nothing runs set-ID, not even the argument parser; the capabilities are
   // dropped below, once the socket is set up.
   linuxnet::RefuseSetIdStart("zn7qx-scan", kExitNotPermitted);

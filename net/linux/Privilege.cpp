@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 namespace zn7qx::linuxnet {
 namespace {
@@ -103,8 +103,8 @@ namespace {
 
 // At once: a start refused runs nothing more, not even exit handlers.
 [[noreturn]] void Stop(std::string_view program, const std::string& message, int failureStatus) {
-  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
-  std::fflush(stderr);
+  // Through std::cerr, where a program may mark its lines for the journal.
+  std::cerr << program << ": " << message << std::endl;
   std::_Exit(failureStatus);
 }
 

@@ -183,6 +183,36 @@ case_slow_reader() {
   diff -q "$out.all" "$out" >/dev/null || fail "lost lines: $(wc -l <"$out") of $(wc -l <"$out.all")"
 }
 
+case_watch_blocked() {
+  # SIGTERM while the watch's output is blocked (a reader that stopped
+  # reading): its lines are written in full once the reader goes on, and not
+  # one request leaves after the signal.
+  python3 - "$scan" <<'PY' || fail "a request after SIGTERM, or lines lost"
+import fcntl, os, subprocess, sys, time
+def requests():
+    rows = [line.split() for line in open("/proc/self/net/snmp") if line.startswith("IcmpMsg:")]
+    return int(dict(zip(*rows)).get("OutType8", 0)) if len(rows) == 2 else 0
+start = requests()
+r, w = os.pipe()
+fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ: one page, filled, so that the first line blocks
+os.write(w, b"x" * 4096)
+watch = subprocess.Popen([sys.argv[1], "198.18.0.10-198.18.0.20", "--watch", "1"], stdout=w)
+os.close(w)
+# Blocked once no sweep follows the first within twice the interval.
+last, since = requests(), time.monotonic()
+while last - start < 11 or time.monotonic() - since < 2:
+    assert time.monotonic() - since < 10, "no sweep"
+    time.sleep(0.05)
+    if requests() != last: last, since = requests(), time.monotonic()
+watch.terminate()
+time.sleep(0.5)
+out = b"".join(iter(lambda: os.read(r, 65536), b""))
+assert watch.wait() == -15, watch.returncode
+assert requests() == last, f"{requests() - last} requests after SIGTERM"
+assert b"appeared" in out and b"present" in out, out
+PY
+}
+
 case_write_error() {
   # Standard output on a full disk: said, with a status of its own, and a
   # watch ends by itself.
@@ -222,13 +252,18 @@ case_watch() {
   dir=$(mktemp -d) && trap 'umount "$dir/full" 2>/dev/null; rm -rf "$out" "$err" "$out".* "$dir"' EXIT
   printf '%s\n' "# changes.json's units" "ranges = 198.18.0.80-198.18.0.84" "ranges = 198.18.0.14  # hostile text" \
     "interval = 1" >"$dir/site.conf"
+  # A damaged state file is said once, and the watch starts afresh.
+  printf 'zn7qx-watch units 1\nnot a unit\n' >"$dir/units"
   JOURNAL_STREAM=$(stat -c %d:%i "$out") "$scan" --watch --json --config "$dir/site.conf" --metrics "$dir/units.prom" \
-    >"$out" 2>"$err" & pid=$!
+    --state "$dir/units" >"$out" 2>"$err" & pid=$!
   wait_for 'grep -q "\"silent\"" "$out"'
   "$ZN7QX_PROMTOOL" check metrics <"$dir/units.prom" || fail "promtool: $(cat "$dir/units.prom")"
-  expect_in "$dir/units.prom" 'zn7qx_unit_up{address="198.18.0.81",mac="02:5a:c6:12:00:51",text="Leaver"} 0'
+  expect_in "$dir/units.prom" 'zn7qx_unit_up{unit="02:5a:c6:12:00:51"} 0'
+  expect_in "$dir/units.prom" 'zn7qx_unit_info{unit="02:5a:c6:12:00:51",address="198.18.0.81",mac="02:5a:c6:12:00:51",text="Leaver"} 1'
   expect_in "$dir/units.prom" 'text="\\x1b[31mRed\\x0d\\x0a\\x07\\xff\\\\\\x9b\\x85\\x7f"} 1'
-  [ "$(ls -A "$dir")" = "$(printf 'site.conf\nunits.prom')" ] || fail "left in the folder: $(ls -A "$dir")"
+  [ "$(ls -A "$dir")" = "$(printf 'site.conf\nunits\nunits.prom')" ] || fail "left in the folder: $(ls -A "$dir")"
+  [ "$(grep -c "units\":2 is damaged: the watch starts afresh" "$err")" = 1 ] || fail "the damaged state: $(cat "$err")"
+  grep -q " 198.18.0.82 02:5a:c6:12:00:52 " "$dir/units" || fail "the units are not kept: $(cat "$dir/units")"
   stop_within_a_second TERM "$pid"
   expect_status 143
   no_raw_controls "$out"

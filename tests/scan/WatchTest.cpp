@@ -40,7 +40,7 @@ std::string Said(const std::vector<scan::Change>& changes) {
     said += std::string(names[static_cast<int>(c.event)]) + " ";
     if (c.event == Event::Moved) said += Dotted(c.from).substr(9) + ">";
     said += Dotted(c.address).substr(9) + "=" + c.text + "@" + c.mac;
-    if (c.event == Event::Changed) said += " was " + c.oldText + "@" + c.oldMac;
+    if (c.event == Event::Changed) said += " was " + c.oldText;
   }
   return said;
 }
@@ -53,7 +53,7 @@ TEST(Watch, ReportsOnlyWhatChangedAmongTheUnitsAndHoldsEveryUnitPresent) {
   } rows[] = {
       {"silent after two sweeps in a row",
        {{"10=A@a", "appeared 10=A@a"}, {"", ""}, {"10=A@a", ""}, {"", ""}, {"10", "silent 10=A@a"}, {"", ""}}, ""},
-      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A@"}, {"10=B@a", ""}}, "10=B@a"},
+      {"a new text", {{"10=A@a", "appeared 10=A@a"}, {"10=B@a", "changed 10=B@a was A"}, {"10=B@a", ""}}, "10=B@a"},
       {"moved up, another unit at its old address",
        {{"10=A@a", "appeared 10=A@a"}, {"10=B@b 12=A@a", "appeared 10=B@b, moved 10>12=A@a"}},
        "10=B@b, 12=A@a"},
@@ -73,7 +73,8 @@ TEST(Watch, ReportsOnlyWhatChangedAmongTheUnitsAndHoldsEveryUnitPresent) {
       {"without hardware addresses no move",
        {{"10=A@", "appeared 10=A@"}, {"12=A@", "appeared 12=A@"}, {"12=A@", "silent 10=A@"}}, "12=A@"},
       {"another unit at the address",
-       {{"10=A@a", "appeared 10=A@a"}, {"10=A@b", "changed 10=A@b was A@a"}, {"10=A@", ""}, {"10=A@b", ""}}, "10=A@b"},
+       {{"10=A@a", "appeared 10=A@a"}, {"10=A@b", "appeared 10=A@b"}, {"10=A@", "silent 10=A@a"}, {"10=A@b", ""}},
+       "10=A@b"},
   };
   for (const auto& row : rows) {
     scan::WatchState state;
@@ -146,8 +147,8 @@ TEST(Watch, SweepsEveryIntervalBackToBackWhenSlowerAndTakesNoLateAnswerOfAnEarli
 // What Prometheus reads of a watch: each unit up while present, down from
 // the sweep it went silent until an hour later, then gone; labels escaped.
 TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
-  const std::string b = R"(zn7qx_unit_up{address="198.18.0.11",mac="b",text="B\"\\\\x\\x0a"})";
-  const std::string a = R"(zn7qx_unit_up{address="198.18.0.10",mac="a",text="A"} 1)";
+  const std::string b = R"(zn7qx_unit_up{unit="b"})";
+  const std::string a = R"(zn7qx_unit_up{unit="a"} 1)";
   const struct {
     int minute;
     std::string units;  // as Sweep() reads them; B's text is "B\"\\x\n"
@@ -181,6 +182,9 @@ TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
     for (std::size_t at = 0; (at = text.find("\nzn7qx_unit_up{", at)) != std::string::npos;)
       up += text.substr(at + 1, text.find('\n', at + 1) - at - 1), at += 1;
     EXPECT_EQ(up, s.up) << "minute " << s.minute;
+    // What changes is in the _info series, there as long as the unit's up or down.
+    EXPECT_EQ(text.find(R"(zn7qx_unit_info{unit="b",address="198.18.0.11",mac="b",text="B\"\\\\x\\x0a"} 1)") !=
+                  std::string::npos, s.up.find(b) != std::string::npos) << "minute " << s.minute;
     EXPECT_NE(text.find("\nzn7qx_units_present " + std::to_string(state.Count()) + "\n"), std::string::npos);
     EXPECT_NE(text.find("\nzn7qx_sweep_answers_total{kind=\"unit\"} " + std::to_string(answers) + "\n"),
               std::string::npos);
