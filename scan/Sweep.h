@@ -50,6 +50,8 @@ struct SweepCounts {
   std::int64_t errors = 0;
   std::int64_t silent = 0;     // filled at the end
   std::int64_t ignored = 0;    // late, duplicate, foreign or mismatched events
+  std::int64_t arpSent = 0;    // ARP requests of our own (the link-layer path)
+  std::int64_t deferred = 0;   // sends the kernel refused for want of room, made again later
   std::chrono::microseconds elapsed{0};
   bool interrupted = false;
 };
@@ -77,12 +79,21 @@ struct SweepOptions {
   // The first request's sequence: a sweep that follows another goes on from
   // where it ended, so that a late answer to the one is not taken for the other.
   std::uint16_t firstSequence = 0;
+  // Addresses the kernel has to resolve on the link (ARP) before it sends
+  // to them, merged. Each request to one holds an entry of the machine-wide
+  // neighbour table for about neighbourHold, answered or not; no more than
+  // neighbourBudget such requests go out in any neighbourHold (0: no limit),
+  // so that the table keeps room for every other program.
+  std::vector<AddressRange> onLink;
+  std::int64_t neighbourBudget = 0;
+  std::chrono::microseconds neighbourHold{3'000'000};
 };
 
 struct SweepResult {
   std::vector<AddressResult> answered;  // in address order
   SweepCounts counts;
   std::uint16_t nextSequence = 0;  // for a sweep that follows
+  std::string failure;  // why the sweep stopped short ("" when it did not)
 };
 
 // The unit's text when the reply data is a unit's answer, judged exactly as
