@@ -34,8 +34,9 @@ class EchoTransport {
   virtual void Wait(Clock::time_point until) = 0;
   // Called as a sweep starts.
   virtual void BeginSweep() {}
-  // ARP requests sent so far (a transport that resolves the link itself).
-  virtual std::int64_t ArpRequestsSent() const { return 0; }
+  // ARP requests sent so far by a transport that resolves the link itself;
+  // -1 where the kernel resolves it, unseen.
+  virtual std::int64_t ArpRequestsSent() const { return -1; }
   // Frames read and dropped as not ours (foreign, forged, malformed).
   virtual std::int64_t FramesIgnored() const { return 0; }
   // Why the transport can no longer work (its link went away, say), or "".

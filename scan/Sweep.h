@@ -50,7 +50,7 @@ struct SweepCounts {
   std::int64_t errors = 0;
   std::int64_t silent = 0;     // filled at the end
   std::int64_t ignored = 0;    // late, duplicate, foreign or mismatched events
-  std::int64_t arpSent = 0;    // ARP requests of our own (the link-layer path)
+  std::int64_t arpSent = -1;   // ARP requests of our own; -1 where the kernel resolved the link
   std::int64_t deferred = 0;   // sends the kernel refused for want of room, made again later
   std::chrono::microseconds elapsed{0};
   bool interrupted = false;
