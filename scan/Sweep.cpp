@@ -33,6 +33,8 @@ constexpr nanoseconds kNoBufferGiveUp = std::chrono::seconds(30);
 // Events taken per round before the pace and time-outs are looked at again.
 constexpr int kDrainLimit = 4096;
 constexpr nanoseconds kProgressEvery = std::chrono::milliseconds(100);
+// How often the neighbour table's size is read while the sweep waits on it.
+constexpr nanoseconds kTableReadEvery = std::chrono::milliseconds(50);
 
 // A refusal for want of room in the kernel, which passes when it drains.
 bool Congestion(std::int32_t status, int error) {
@@ -101,7 +103,8 @@ class SweepRun {
         if (options_.progress) options_.progress(result_.counts);
       }
       Clock::time_point until = Clock::time_point::max();
-      if (HaveWork() && busy_ < kSequences) until = std::max({NextSendTime(), pauseUntil_, NeighbourRoomAt()});
+      if (HaveWork() && busy_ < kSequences)
+        until = std::max({NextSendTime(), pauseUntil_, NextIsOnLink() ? NeighbourRoomAt() : Clock::time_point{}});
       if (!inFlight_.empty()) until = std::min(until, inFlight_.front().deadline);
       if (options_.hardware && lookedUp_ < result_.answered.size()) until = std::min(until, lastProgress_ + kProgressEvery);
       if (until == Clock::time_point::max()) break;  // nothing can happen any more
@@ -170,12 +173,24 @@ class SweepRun {
     return it != links.begin() && a <= std::prev(it)->last;
   }
 
+  bool NextIsOnLink() const {
+    return options_.neighbourBudget > 0 && OnLink(retries_.empty() ? nextAddress_ : retries_.front().address);
+  }
+
   // When the next on-link request may go without more of ours unresolved
-  // in the neighbour table than the budget; the past when it may now.
-  Clock::time_point NeighbourRoomAt() const {
-    if (options_.neighbourBudget <= 0 || static_cast<std::int64_t>(holds_.size()) < options_.neighbourBudget)
-      return Clock::time_point{};
-    return holds_.front();
+  // in the neighbour table than the budget, nor the table at its ceiling;
+  // the past when it may now.
+  Clock::time_point NeighbourRoomAt() {
+    if (options_.neighbourBudget <= 0) return Clock::time_point{};
+    if (static_cast<std::int64_t>(holds_.size()) >= options_.neighbourBudget) return holds_.front();
+    if (options_.neighbourCeiling <= 0 || !options_.neighbourEntries) return Clock::time_point{};
+    const Clock::time_point now = transport_.Now();
+    if (now - entriesReadAt_ >= kTableReadEvery) {
+      entriesReadAt_ = now;
+      entries_ = options_.neighbourEntries().value_or(0);
+    }
+    // Each request since the reading has made an entry of its own.
+    return entries_ >= options_.neighbourCeiling ? entriesReadAt_ + kTableReadEvery : Clock::time_point{};
   }
 
   void SendDue(Clock::time_point now) {
@@ -217,7 +232,10 @@ class SweepRun {
       refusedSince_ = {};
       noBufferPause_ = kNoBufferPause / 2;
       ++paced_;
-      if (onLink) holds_.push_back(sentAt + options_.neighbourHold);
+      if (onLink) {
+        holds_.push_back(sentAt + options_.neighbourHold);
+        ++entries_;
+      }
       if (status != IP_SUCCESS) {
         AddressResult& filed = File(target.address, Outcome::Error, status, {}, 0);
         const int error = transport_.LastSendErrno();
@@ -365,6 +383,8 @@ class SweepRun {
   Clock::time_point refusedSince_{};  // of the refusals in a row; epoch when none
   nanoseconds noBufferPause_ = kNoBufferPause / 2;
   std::deque<Clock::time_point> holds_;  // when our on-link requests' table entries go
+  Clock::time_point entriesReadAt_{};
+  std::int64_t entries_ = 0;  // in the neighbour table, as last read, and ours since
   Clock::time_point lastProgress_{};
   SweepResult result_;
 };

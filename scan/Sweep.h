@@ -87,6 +87,10 @@ struct SweepOptions {
   std::vector<AddressRange> onLink;
   std::int64_t neighbourBudget = 0;
   std::chrono::microseconds neighbourHold{3'000'000};
+  // The table's entries now (failed ones linger after the hold); on-link
+  // requests also wait while it holds neighbourCeiling or more.
+  std::function<std::optional<std::int64_t>()> neighbourEntries;
+  std::int64_t neighbourCeiling = 0;
 };
 
 struct SweepResult {

@@ -47,10 +47,17 @@ void UseKernelResolution(const OnLinkPath& path, SweepOptions& sweep, const Voic
   sweep.neighbourBudget = std::max<std::int64_t>(capacity.hardLimit / 4, 1);
   // Its entries outlive the time-out: the kernel keeps asking for a while.
   sweep.neighbourHold = std::max<std::chrono::microseconds>(capacity.unresolvedHold, sweep.timeout);
-  const double perSecond = static_cast<double>(sweep.neighbourBudget) /
-                           std::chrono::duration<double>(sweep.neighbourHold).count();
+  // Failed entries stay until the kernel's clean-up: the whole table (as
+  // far as it can be seen) is kept under three eighths, below the half at
+  // which the kernel starts clearing by force.
+  sweep.neighbourEntries = linuxnet::NeighbourEntries;
+  sweep.neighbourCeiling = std::max<std::int64_t>(capacity.hardLimit * 3 / 8, 1);
+  const auto inSeconds = [](auto d) { return std::chrono::duration<double>(d).count(); };
+  const double perSecond =
+      std::min(static_cast<double>(sweep.neighbourBudget) / inSeconds(sweep.neighbourHold),
+               static_cast<double>(sweep.neighbourCeiling) / inSeconds(capacity.unresolvedHold + capacity.failedLinger));
   // The budget's first go out at once; the rest wait for room.
-  const double seconds = static_cast<double>(std::max<std::int64_t>(path.count - sweep.neighbourBudget, 0)) / perSecond +
+  const double seconds = static_cast<double>(std::max<std::int64_t>(path.count - sweep.neighbourCeiling, 0)) / perSecond +
                          static_cast<double>(path.count) / sweep.rate;
   if (quiet || seconds < 2 * static_cast<double>(path.count) / sweep.rate + 1) return;
   char text[480];

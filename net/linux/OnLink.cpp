@@ -62,6 +62,8 @@ NeighbourCapacity ReadNeighbourCapacity(const std::string& interface) {
   const auto interval = ReadNumber(own + "retrans_time_ms");
   if (tries && interval && *tries > 0 && *interval > 0)
     c.unresolvedHold = std::chrono::milliseconds(*tries * *interval);
+  if (const auto reachable = ReadNumber(own + "base_reachable_time_ms"); reachable && *reachable > 0)
+    c.failedLinger = std::chrono::milliseconds(*reachable / 2);
   return c;
 }
 
@@ -69,13 +71,19 @@ std::optional<std::int64_t> NeighbourEntries() {
   // The table's counters: a heading line, then one line of hexadecimal
   // numbers, entries first, for the whole table.
   std::ifstream in("/proc/net/stat/arp_cache");
-  std::string heading, entries;
-  if (!std::getline(in, heading) || !(in >> entries)) return std::nullopt;
-  try {
-    return static_cast<std::int64_t>(std::stoll(entries, nullptr, 16));
-  } catch (const std::exception&) {
-    return std::nullopt;
+  std::string line, entries;
+  if (std::getline(in, line) && in >> entries) {
+    try {
+      return static_cast<std::int64_t>(std::stoll(entries, nullptr, 16));
+    } catch (const std::exception&) {
+    }
   }
+  // This namespace's entries, a line each under a heading.
+  std::ifstream arp("/proc/net/arp");
+  if (!std::getline(arp, line)) return std::nullopt;
+  std::int64_t count = 0;
+  while (std::getline(arp, line)) ++count;
+  return count;
 }
 
 }  // namespace zn7qx::linuxnet

@@ -32,14 +32,18 @@ struct NeighbourCapacity {
   // How long a request to an address that never answers keeps its entry
   // unresolved: the kernel's tries (mcast_solicit) times their interval.
   std::chrono::milliseconds unresolvedHold{3000};
+  // How long a failed entry may stay after that, until the kernel's
+  // periodic clean-up (half of base_reachable_time) takes it away.
+  std::chrono::milliseconds failedLinger{15000};
 };
 
 // As the kernel is set for this interface ("" for its defaults); the
 // kernel's defaults where a setting cannot be read.
 NeighbourCapacity ReadNeighbourCapacity(const std::string& interface);
 
-// The entries the table holds now, machine-wide (every namespace's), or
-// nothing when it cannot be read.
+// The entries the table holds now: machine-wide where the kernel tells
+// (the first network namespace), else this namespace's own; nothing when
+// neither can be read.
 std::optional<std::int64_t> NeighbourEntries();
 
 }  // namespace zn7qx::linuxnet
