@@ -77,6 +77,12 @@ std::int32_t LinkTransport::Send(std::uint32_t dest, std::uint16_t sequence) {
   return IP_SUCCESS;
 }
 
+bool LinkTransport::FromAnAnswerer(const linuxnet::LinkFrame& frame) const {
+  const auto it = asked_.find(frame.echo.peer);
+  return it != asked_.end() && it->second.answered &&
+         (frame.echo.kind == linuxnet::EchoEvent::Kind::Error || it->second.mac == frame.source);
+}
+
 void LinkTransport::TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer) {
   const auto it = asked_.find(answer.address);
   // Only an answer to a question of ours, on the link it went out on, in time.
@@ -110,8 +116,15 @@ std::optional<linuxnet::EchoEvent> LinkTransport::Receive() {
         break;
       }
       auto parsed = linuxnet::ParseLinkFrame(*frame, link.subnet.self);
+      std::size_t index = 0;
       if (parsed.kind == linuxnet::LinkFrame::Kind::Arp) {
         TakeArp(i, parsed.arp);
+      } else if (parsed.kind == linuxnet::LinkFrame::Kind::Echo && LinkOf(parsed.echo.peer, index) == nullptr) {
+        continue;  // routed: the kernel's socket has it too
+      } else if (parsed.kind == linuxnet::LinkFrame::Kind::Echo && !FromAnAnswerer(parsed)) {
+        // About an address that never answered our ARP, or from another
+        // hardware address than the one that did: no request of ours went there.
+        ++ignored_;
       } else if (parsed.kind == linuxnet::LinkFrame::Kind::Echo) {
         parsed.echo.received = arrived;
         parsed.echo.hardware = parsed.source;

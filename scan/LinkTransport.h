@@ -57,6 +57,7 @@ class LinkTransport final : public EchoTransport {
   std::int32_t SendFrame(Link& link, std::span<const unsigned char> frame);
   std::int32_t SendEcho(Link& link, std::uint32_t dest, const linuxnet::Mac& to, std::uint16_t sequence);
   void TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer);
+  bool FromAnAnswerer(const linuxnet::LinkFrame& frame) const;
 
   SocketTransport& kernel_;
   std::vector<Link> links_;
