@@ -31,7 +31,7 @@ LinkTransport::Link* LinkTransport::LinkOf(std::uint32_t dest, std::size_t& inde
   const std::int64_t number = ntohl(dest);
   for (index = 0; index < links_.size(); ++index) {
     const auto& s = links_[index].subnet;
-    if (number >= s.firstHost && number <= s.lastHost && dest != s.self.address) return &links_[index];
+    if (number >= s.first && number <= s.last && dest != s.self.address) return &links_[index];
   }
   return nullptr;
 }

@@ -14,8 +14,8 @@ OnLinkPath PrepareOnLinkPath(const Plan& plan, std::uint16_t identifier) {
   for (linuxnet::OnLinkSubnet& subnet : linuxnet::OnLinkSubnets()) {
     std::int64_t here = 0;
     for (const AddressRange& r : plan.merged) {
-      const std::int64_t first = std::max<std::int64_t>(r.first, subnet.firstHost);
-      const std::int64_t last = std::min<std::int64_t>(r.last, subnet.lastHost);
+      const std::int64_t first = std::max<std::int64_t>(r.first, subnet.first);
+      const std::int64_t last = std::min<std::int64_t>(r.last, subnet.last);
       if (first > last) continue;
       path.onLink.push_back({first, last});
       here += last - first + 1;

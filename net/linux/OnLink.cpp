@@ -46,7 +46,7 @@ std::vector<OnLinkSubnet> OnLinkSubnets() {
     const std::uint32_t host = ntohl(address);
     if (mask >= 0xFFFFFFFEu) continue;
     const std::int64_t network = host & mask, broadcast = (host & mask) | ~mask;
-    subnets.push_back(OnLinkSubnet{network + 1, broadcast - 1, i->ifa_name,
+    subnets.push_back(OnLinkSubnet{network, broadcast - 1, i->ifa_name,
                                    static_cast<int>(if_nametoindex(i->ifa_name)), LinkSelf{mac->second, address}});
   }
   freeifaddrs(all);

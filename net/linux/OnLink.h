@@ -14,11 +14,12 @@
 namespace zn7qx::linuxnet {
 
 // One subnet of an interface that is up and uses ARP (Ethernet). Addresses
-// as numbers (first octet most significant): its host addresses, without
-// the network and broadcast addresses.
+// as numbers (first octet most significant): the addresses the kernel
+// resolves on the link, the network address to the last host address (the
+// broadcast address is never resolved).
 struct OnLinkSubnet {
-  std::int64_t firstHost = 0;
-  std::int64_t lastHost = 0;
+  std::int64_t first = 0;
+  std::int64_t last = 0;
   std::string interface;
   int ifindex = 0;
   LinkSelf self;  // our hardware and IPv4 address there
