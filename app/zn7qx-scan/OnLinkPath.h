@@ -29,6 +29,6 @@ OnLinkPath PrepareOnLinkPath(const Plan& plan, std::uint16_t identifier);
 
 // The polite path: no more of the sweep's requests unresolved at once than
 // a quarter of the neighbour table, and the cost said at the start.
-void UseKernelResolution(const OnLinkPath& path, scan::SweepOptions& sweep, const Voice& voice, bool quiet);
+void UseKernelResolution(const OnLinkPath& path, scan::SweepOptions& sweep, const Voice& voice);
 
 }  // namespace zn7qx::cli

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   if (!onLink.links.empty()) {
     link.emplace(kernel, std::move(onLink.links), plan.sweep.timeout);
   } else {
-    UseKernelResolution(onLink, sweep, voice, request.quiet);
+    UseKernelResolution(onLink, sweep, voice);
   }
   EchoTransport& transport = link ? static_cast<EchoTransport&>(*link) : kernel;
 
