@@ -83,11 +83,12 @@ bool LinkTransport::FromAnAnswerer(const linuxnet::LinkFrame& frame) const {
          (frame.echo.kind == linuxnet::EchoEvent::Kind::Error || it->second.mac == frame.source);
 }
 
-void LinkTransport::TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer) {
+void LinkTransport::TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer, Clock::time_point arrived) {
   const auto it = asked_.find(answer.address);
-  // Only an answer to a question of ours, on the link it went out on, in time.
+  // Only an answer to a question of ours, on the link it went out on, in
+  // time (by when it came: a busy machine may read it late).
   if (it == asked_.end() || !it->second.waiting || it->second.link != link ||
-      Now() - it->second.askedAt > timeout_) {
+      arrived - it->second.askedAt > timeout_) {
     ++ignored_;
     return;
   }
@@ -118,7 +119,7 @@ std::optional<linuxnet::EchoEvent> LinkTransport::Receive() {
       auto parsed = linuxnet::ParseLinkFrame(*frame, link.subnet.self);
       std::size_t index = 0;
       if (parsed.kind == linuxnet::LinkFrame::Kind::Arp) {
-        TakeArp(i, parsed.arp);
+        TakeArp(i, parsed.arp, arrived);
       } else if (parsed.kind == linuxnet::LinkFrame::Kind::Echo && LinkOf(parsed.echo.peer, index) == nullptr) {
         continue;  // routed: the kernel's socket has it too
       } else if (parsed.kind == linuxnet::LinkFrame::Kind::Echo && !FromAnAnswerer(parsed)) {

@@ -56,7 +56,7 @@ class LinkTransport final : public EchoTransport {
   Link* LinkOf(std::uint32_t destNetworkOrder, std::size_t& index);
   std::int32_t SendFrame(Link& link, std::span<const unsigned char> frame);
   std::int32_t SendEcho(Link& link, std::uint32_t dest, const linuxnet::Mac& to, std::uint16_t sequence);
-  void TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer);
+  void TakeArp(std::size_t link, const linuxnet::ArpAnswer& answer, Clock::time_point arrived);
   bool FromAnAnswerer(const linuxnet::LinkFrame& frame) const;
 
   SocketTransport& kernel_;
