@@ -81,6 +81,7 @@ def window_beside(build, repo):
     return subprocess.Popen(
         [f"{repo}/tools/zn7qx-sim/with-sim-network.sh", "--sim", f"{build}/tools/zn7qx-sim/zn7qx-sim",
          "--config", f"{repo}/tools/bench-window/bench-network.json", "--sim-log", "/dev/null", "--max-seconds", "600",
+         "--sim-nice", "-10",
          "--", "env", "QT_QPA_PLATFORM=offscreen", f"{build}/tools/bench-window/bench-window",
          "--answering", "100", "--silent", "1"],
         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)

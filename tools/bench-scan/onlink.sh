@@ -9,7 +9,7 @@
 #   tools/bench-scan/onlink.sh [--build DIR] [--polite-prefix N] [--nmap-seconds S]
 # Without the capability the sweep is held to the table's pace, so it runs
 # over 198.18.0.0/N (default /21; 16 for the whole /16, nearly an hour), and
-# nmap over the same, stopped after S seconds (default 120).
+# nmap over the same and over the /16, stopped after S seconds (default 120).
 # Needs root (the machine's table is read from its first namespace), fping,
 # nmap and python3. It fills the machine's neighbour table for a few seconds
 # (fping does): run it when nobody else is testing.
