@@ -70,7 +70,7 @@ void UseKernelResolution(const OnLinkPath& path, SweepOptions& sweep, const Voic
                 static_cast<long long>(path.count), static_cast<long long>(sweep.neighbourBudget), perSecond,
                 std::ceil(seconds), path.refused.empty() ? "" : "; here: ",
                 path.refused.c_str());
-  voice.Say(text);
+  voice.Say(text, 4);  // a warning: slow, not failed
 }
 
 }  // namespace zn7qx::cli
