@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -18,6 +19,7 @@
 #include "net/ICMPPing.h"
 #include "net/UnitReply.h"
 #include "net/linux/IcmpPacket.h"
+#include "net/linux/LinkFrames.h"
 
 namespace {
 
@@ -169,17 +171,44 @@ void ErrorQueue(Bytes rest) {
   CheckEvent(*event, quoted);
 }
 
+// A whole Ethernet frame off the link, read by the sweep that resolves the
+// link itself: an ARP answer only from a unicast sender, to us, naming
+// itself as the frame does; an echo event only to us, as the raw path
+// reads its IPv4 packet.
+void Frame(Bytes frame) {
+  zn7qx::linuxnet::LinkSelf self;
+  self.mac = {0x02, 0x00, 0x5e, 0x00, 0x00, 0x01};
+  self.address = 0x010012C6;  // 198.18.0.1
+  const auto parsed = zn7qx::linuxnet::ParseLinkFrame(frame, self);
+  using Kind = zn7qx::linuxnet::LinkFrame::Kind;
+  if (parsed.kind == Kind::Other) return;
+  ZN7QX_FUZZ_CHECK(std::equal(self.mac.begin(), self.mac.end(), frame.begin()));
+  ZN7QX_FUZZ_CHECK(std::equal(parsed.source.begin(), parsed.source.end(), frame.begin() + 6));
+  ZN7QX_FUZZ_CHECK((parsed.source[0] & 1) == 0);
+  if (parsed.kind == Kind::Arp) {
+    ZN7QX_FUZZ_CHECK(frame.size() >= 42 && Read16(frame, 12) == 0x0806 && Read16(frame, 20) == 2);
+    ZN7QX_FUZZ_CHECK(parsed.arp.mac == parsed.source);
+    ZN7QX_FUZZ_CHECK(std::memcmp(&parsed.arp.address, frame.data() + 28, 4) == 0);
+    ZN7QX_FUZZ_CHECK(parsed.arp.address != self.address && parsed.arp.address != 0);
+    ZN7QX_FUZZ_CHECK(std::memcmp(&self.address, frame.data() + 38, 4) == 0);
+    return;
+  }
+  ZN7QX_FUZZ_CHECK(Read16(frame, 12) == 0x0800 && std::memcmp(&self.address, frame.data() + 30, 4) == 0);
+  Raw(frame.subspan(zn7qx::linuxnet::EthernetHeaderSize));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const Bytes rest(data + 1, size - 1);
-  switch (data[0] % 5) {
+  switch (data[0] % 6) {
     case 0: Datagram(rest); break;
     case 1: DatagramWithChecksum(rest); break;
     case 2: Raw(rest); break;
     case 3: RawWrapped(rest); break;
     case 4: ErrorQueue(rest); break;
+    case 5: Frame(rest); break;
   }
   return 0;
 }

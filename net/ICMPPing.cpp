@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -60,7 +61,17 @@ std::int32_t Ping(const std::string& address, ICMP_ECHO_REPLY& reply, const Ping
   const std::uint16_t sequence = NextSequence();
   const auto sent = Clock::now();
   const auto deadline = sent + std::chrono::milliseconds(PingTimeoutMs);
-  const std::int32_t sendStatus = socket.Send(dest, sequence, PayloadBytes());
+  // A send refused for want of room (a full neighbour table, full buffers,
+  // often another program's doing) is tried again while the time-out lasts;
+  // the wait between tries runs the caller's hook as any other wait does.
+  std::int32_t sendStatus = socket.Send(dest, sequence, PayloadBytes());
+  for (auto pause = std::chrono::milliseconds(2);
+       sendStatus == IP_NO_RESOURCES && (errno == ENOBUFS || errno == EAGAIN || errno == ENOMEM) &&
+       Clock::now() + pause < deadline;
+       pause = std::min(pause * 2, std::chrono::milliseconds(40))) {
+    (void)socket.WaitFor(sequence, dest, Clock::now() + pause, whileWaiting);
+    sendStatus = socket.Send(dest, sequence, PayloadBytes());
+  }
   if (sendStatus != IP_SUCCESS) {
     reply.Address = dest;
     reply.Status = sendStatus;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "net/linux/IcmpPacket.h"
 
@@ -31,6 +32,15 @@ class EchoTransport {
   // Returns when a packet waits, the time is reached, or a signal came;
   // looks once when the time is already past.
   virtual void Wait(Clock::time_point until) = 0;
+  // Called as a sweep starts.
+  virtual void BeginSweep() {}
+  // ARP requests sent so far by a transport that resolves the link itself;
+  // -1 where the kernel resolves it, unseen.
+  virtual std::int64_t ArpRequestsSent() const { return -1; }
+  // Frames read and dropped as not ours (foreign, forged, malformed).
+  virtual std::int64_t FramesIgnored() const { return 0; }
+  // Why the transport can no longer work (its link went away, say), or "".
+  virtual std::string Failure() const { return {}; }
 };
 
 }  // namespace zn7qx::scan

@@ -142,7 +142,9 @@ void WriteJson(std::ostream& out, const SweepResult& result, const std::vector<A
   doc["summary"] = {{"addresses", c.addresses}, {"sent", c.sent},     {"units", c.units},
                     {"hosts", c.hosts},         {"errors", c.errors}, {"silent", c.silent},
                     {"ignored", c.ignored},     {"elapsed_ms", c.elapsed.count() / 1000.0},
-                    {"interrupted", c.interrupted}};
+                    {"interrupted", c.interrupted},
+                    {"arp_requests", c.arpSent >= 0 ? nlohmann::ordered_json(c.arpSent) : nlohmann::ordered_json()},
+                    {"deferred", c.deferred}};
   out << EscapeJsonControls(doc.dump(2)) << '\n';
 }
 
@@ -188,7 +190,9 @@ std::string SummaryLine(const SweepCounts& c) {
                 static_cast<long long>(c.addresses), static_cast<long long>(c.hosts),
                 static_cast<long long>(c.errors), static_cast<long long>(c.silent),
                 static_cast<double>(c.elapsed.count()) / 1e6);
-  return line + tail;
+  line += tail;
+  if (c.arpSent >= 0) line.insert(line.size() - 1, "; " + std::to_string(c.arpSent) + " ARP requests");
+  return line;
 }
 
 std::string ProgressLine(const SweepCounts& c) {

@@ -21,6 +21,8 @@ class SocketTransport final : public EchoTransport {
   std::optional<linuxnet::EchoEvent> Receive() override { return socket_.ReceiveOne(); }
   bool Readable() override;
   void Wait(Clock::time_point until) override;
+  int fd() const { return socket_.fd(); }
+  const sigset_t* waitMask() const { return waitMask_; }
 
  private:
   linuxnet::EchoSocket socket_;

@@ -1,10 +1,12 @@
 #include "scan/Sweep.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 
 #include "net/ICMPPing.h"
 #include "net/UnitReply.h"
+#include "net/linux/LinkFrames.h"
 
 namespace zn7qx::scan {
 
@@ -21,12 +23,23 @@ using std::chrono::nanoseconds;
 constexpr std::size_t kSequences = 65536;
 // Sends in one go when the pace has fallen behind (a late wake-up).
 constexpr int kSendsPerRound = 64;
-// Back-off when the kernel has no buffer for another request.
+// Back-off when the kernel has no room for another request (its buffers,
+// or the neighbour table): our own congestion, never the address's fault.
+// The pause doubles up to its ceiling; only a kernel that refuses every
+// request for the whole give-up time has the address filed with the error.
 constexpr nanoseconds kNoBufferPause = std::chrono::milliseconds(1);
-constexpr int kNoBufferTries = 200;
+constexpr nanoseconds kNoBufferPauseCeiling = std::chrono::milliseconds(64);
+constexpr nanoseconds kNoBufferGiveUp = std::chrono::seconds(30);
 // Events taken per round before the pace and time-outs are looked at again.
 constexpr int kDrainLimit = 4096;
 constexpr nanoseconds kProgressEvery = std::chrono::milliseconds(100);
+// How often the neighbour table's size is read while the sweep waits on it.
+constexpr nanoseconds kTableReadEvery = std::chrono::milliseconds(50);
+
+// A refusal for want of room in the kernel, which passes when it drains.
+bool Congestion(std::int32_t status, int error) {
+  return status == IP_NO_RESOURCES && (error == ENOBUFS || error == EAGAIN || error == ENOMEM || error == 0);
+}
 
 struct Target {
   NumericAddress address = 0;
@@ -63,6 +76,7 @@ class SweepRun {
   }
 
   SweepResult Run() {
+    transport_.BeginSweep();
     const Clock::time_point start = transport_.Now();
     start_ = start;
     paceBase_ = start;
@@ -70,6 +84,10 @@ class SweepRun {
     while (true) {
       if (options_.stop != nullptr && options_.stop->load()) {
         result_.counts.interrupted = true;
+        break;
+      }
+      if (std::string failure = transport_.Failure(); !failure.empty()) {
+        result_.failure = std::move(failure);
         break;
       }
       Drain();
@@ -85,7 +103,8 @@ class SweepRun {
         if (options_.progress) options_.progress(result_.counts);
       }
       Clock::time_point until = Clock::time_point::max();
-      if (HaveWork() && busy_ < kSequences) until = std::max(NextSendTime(), pauseUntil_);
+      if (HaveWork() && busy_ < kSequences)
+        until = std::max({NextSendTime(), pauseUntil_, NextIsOnLink() ? NeighbourRoomAt() : Clock::time_point{}});
       if (!inFlight_.empty()) until = std::min(until, inFlight_.front().deadline);
       if (options_.hardware && lookedUp_ < result_.answered.size()) until = std::min(until, lastProgress_ + kProgressEvery);
       if (until == Clock::time_point::max()) break;  // nothing can happen any more
@@ -147,8 +166,36 @@ class SweepRun {
     return s;
   }
 
+  bool OnLink(NumericAddress a) const {
+    const auto& links = options_.onLink;
+    const auto it = std::upper_bound(links.begin(), links.end(), a,
+                                     [](NumericAddress v, const AddressRange& r) { return v < r.first; });
+    return it != links.begin() && a <= std::prev(it)->last;
+  }
+
+  bool NextIsOnLink() const {
+    return options_.neighbourBudget > 0 && OnLink(retries_.empty() ? nextAddress_ : retries_.front().address);
+  }
+
+  // When the next on-link request may go without more of ours unresolved
+  // in the neighbour table than the budget, nor the table at its ceiling;
+  // the past when it may now.
+  Clock::time_point NeighbourRoomAt() {
+    if (options_.neighbourBudget <= 0) return Clock::time_point{};
+    if (static_cast<std::int64_t>(holds_.size()) >= options_.neighbourBudget) return holds_.front();
+    if (options_.neighbourCeiling <= 0 || !options_.neighbourEntries) return Clock::time_point{};
+    const Clock::time_point now = transport_.Now();
+    if (now - entriesReadAt_ >= kTableReadEvery) {
+      entriesReadAt_ = now;
+      entries_ = options_.neighbourEntries().value_or(0);
+    }
+    // Each request since the reading has made an entry of its own.
+    return entries_ >= options_.neighbourCeiling ? entriesReadAt_ + kTableReadEvery : Clock::time_point{};
+  }
+
   void SendDue(Clock::time_point now) {
     if (now < pauseUntil_) return;
+    while (!holds_.empty() && holds_.front() <= now) holds_.pop_front();
     // A stall (a busy machine, a late wake-up) is made up by one burst at
     // most: never more than the burst plus the rate in any stretch of time,
     // as a token bucket of the burst's depth allows.
@@ -157,19 +204,38 @@ class SweepRun {
       const auto sequence = FreeSequence();
       if (!sequence) return;
       const Target target = TakeTarget();
+      const bool onLink = options_.neighbourBudget > 0 && OnLink(target.address);
+      if (onLink && now < NeighbourRoomAt()) {
+        nextSequence_ = *sequence;
+        PutBack(target);
+        return;
+      }
       const auto dest = static_cast<std::uint32_t>(NumericToNetwork(target.address));
       // Before the send: a fast answer may arrive before the call returns.
       const Clock::time_point sentAt = transport_.Now();
       const std::int32_t status = transport_.Send(dest, Wire(*sequence));
-      if (status == IP_NO_RESOURCES && ++noBufferTries_ < kNoBufferTries) {
-        // The kernel's queue is full: wait a moment and send the same again.
-        nextSequence_ = *sequence;
-        PutBack(target);
-        pauseUntil_ = now + kNoBufferPause;
+      if (!transport_.Failure().empty()) {
+        PutBack(target);  // not the address's fault: the sweep ends here
         return;
       }
-      noBufferTries_ = 0;
+      if (Congestion(status, transport_.LastSendErrno()) &&
+          (refusedSince_ == Clock::time_point{} || now - refusedSince_ < kNoBufferGiveUp)) {
+        // Wait a moment and send the same again, longer each time it is refused.
+        if (refusedSince_ == Clock::time_point{}) refusedSince_ = now;
+        ++result_.counts.deferred;
+        nextSequence_ = *sequence;
+        PutBack(target);
+        noBufferPause_ = std::min(noBufferPause_ * 2, kNoBufferPauseCeiling);
+        pauseUntil_ = now + noBufferPause_;
+        return;
+      }
+      refusedSince_ = {};
+      noBufferPause_ = kNoBufferPause / 2;
       ++paced_;
+      if (onLink) {
+        holds_.push_back(sentAt + options_.neighbourHold);
+        ++entries_;
+      }
       if (status != IP_SUCCESS) {
         AddressResult& filed = File(target.address, Outcome::Error, status, {}, 0);
         const int error = transport_.LastSendErrno();
@@ -206,14 +272,22 @@ class SweepRun {
     const auto sequence = static_cast<std::uint16_t>(event.sequence - firstSequence_);
     if (event.identifier != transport_.Identifier() || sequence >= slots_.size() || !slots_[sequence].busy ||
         event.peer != slots_[sequence].dest) {
-      ++result_.counts.ignored;
+      ++ignored_;
       return;
     }
     Slot& slot = slots_[sequence];
+    if (event.kind == linuxnet::EchoEvent::Kind::Error && Congestion(IP_NO_RESOURCES, event.localErrno) &&
+        event.localErrno != 0) {
+      // Dropped on its way out for want of room: made again, not the address's error.
+      ++result_.counts.deferred;
+      Release(slot);
+      retries_.push_front(Target{slot.target.address, static_cast<std::uint8_t>(slot.target.attempt - 1)});
+      return;
+    }
     const Clock::time_point received =
         event.received == Clock::time_point{} ? transport_.Now() : event.received;
     if (received > slot.sent + options_.timeout) {
-      ++result_.counts.ignored;  // came after its time-out; expires below
+      ++ignored_;  // came after its time-out; expires below
       return;
     }
     const auto rtt = std::chrono::ceil<std::chrono::microseconds>(received - slot.sent);
@@ -221,11 +295,10 @@ class SweepRun {
     if (event.kind == linuxnet::EchoEvent::Kind::Reply) {
       const std::string_view data(reinterpret_cast<const char*>(event.data.data()),
                                   event.data.size());
-      if (auto text = UnitTextOfReplyData(data)) {
-        File(slot.target.address, Outcome::Unit, IP_SUCCESS, std::move(*text), micros);
-      } else {
-        File(slot.target.address, Outcome::Host, IP_SUCCESS, {}, micros);
-      }
+      auto text = UnitTextOfReplyData(data);
+      AddressResult& filed = File(slot.target.address, text ? Outcome::Unit : Outcome::Host, IP_SUCCESS,
+                                  text ? std::move(*text) : std::string(), micros);
+      if (event.hardware) filed.mac = linuxnet::MacText(*event.hardware);
     } else {
       AddressResult& filed = File(slot.target.address, Outcome::Error, event.status, {}, micros);
       if (event.localErrno != 0) {
@@ -279,6 +352,8 @@ class SweepRun {
   void Finish(Clock::time_point now, bool final) {
     SweepCounts& c = result_.counts;
     c.silent = c.addresses - c.units - c.hosts - c.errors;
+    c.ignored = ignored_ + transport_.FramesIgnored();
+    c.arpSent = transport_.ArpRequestsSent();
     c.elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - start_);
     if (final) {
       std::sort(result_.answered.begin(), result_.answered.end(),
@@ -290,6 +365,7 @@ class SweepRun {
   EchoTransport& transport_;
   const SweepOptions& options_;
   std::uint16_t firstSequence_ = options_.firstSequence;
+  std::int64_t ignored_ = 0;
   std::size_t lookedUp_ = 0;  // answers whose hardware address was asked for
   std::vector<Slot> slots_;  // by sequence
   std::size_t busy_ = 0;
@@ -304,7 +380,11 @@ class SweepRun {
   std::int64_t paced_ = 0;
   std::int64_t burst_ = 1;
   Clock::time_point pauseUntil_{};
-  int noBufferTries_ = 0;
+  Clock::time_point refusedSince_{};  // of the refusals in a row; epoch when none
+  nanoseconds noBufferPause_ = kNoBufferPause / 2;
+  std::deque<Clock::time_point> holds_;  // when our on-link requests' table entries go
+  Clock::time_point entriesReadAt_{};
+  std::int64_t entries_ = 0;  // in the neighbour table, as last read, and ours since
   Clock::time_point lastProgress_{};
   SweepResult result_;
 };

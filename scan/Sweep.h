@@ -50,13 +50,18 @@ struct SweepCounts {
   std::int64_t errors = 0;
   std::int64_t silent = 0;     // filled at the end
   std::int64_t ignored = 0;    // late, duplicate, foreign or mismatched events
+  std::int64_t arpSent = -1;   // ARP requests of our own; -1 where the kernel resolved the link
+  std::int64_t deferred = 0;   // sends the kernel refused for want of room, made again later
   std::chrono::microseconds elapsed{0};
   bool interrupted = false;
 };
 
-// The program's defaults: a pace a LAN takes without loss, and a first burst
-// that fills the time-out of the first addresses.
-inline constexpr double kDefaultRate = 20000;
+// The program's defaults. The pace: on the local link each request starts
+// with an ARP broadcast that every device there must take in, small units on
+// 10 Mbit/s links among them; 2000 of the smallest frames a second are about
+// 1.3 Mbit/s, an eighth of such a link, where 20000 would be more than all of
+// it. A first burst that fills the time-out of the first addresses.
+inline constexpr double kDefaultRate = 2000;
 inline constexpr std::int64_t kDefaultBurst = 512;
 
 struct SweepOptions {
@@ -77,12 +82,25 @@ struct SweepOptions {
   // The first request's sequence: a sweep that follows another goes on from
   // where it ended, so that a late answer to the one is not taken for the other.
   std::uint16_t firstSequence = 0;
+  // Addresses the kernel has to resolve on the link (ARP) before it sends
+  // to them, merged. Each request to one holds an entry of the machine-wide
+  // neighbour table for about neighbourHold, answered or not; no more than
+  // neighbourBudget such requests go out in any neighbourHold (0: no limit),
+  // so that the table keeps room for every other program.
+  std::vector<AddressRange> onLink;
+  std::int64_t neighbourBudget = 0;
+  std::chrono::microseconds neighbourHold{3'000'000};
+  // The table's entries now (failed ones linger after the hold); on-link
+  // requests also wait while it holds neighbourCeiling or more.
+  std::function<std::optional<std::int64_t>()> neighbourEntries;
+  std::int64_t neighbourCeiling = 0;
 };
 
 struct SweepResult {
   std::vector<AddressResult> answered;  // in address order
   SweepCounts counts;
   std::uint16_t nextSequence = 0;  // for a sweep that follows
+  std::string failure;  // why the sweep stopped short ("" when it did not)
 };
 
 // The unit's text when the reply data is a unit's answer, judged exactly as

@@ -170,6 +170,10 @@ WatchState RunWatch(const std::vector<AddressRange>& merged, EchoTransport& tran
     if (stopped()) break;
     const SweepResult result = RunSweep(merged, transport, sweep);
     if (result.counts.interrupted) break;  // half a sweep would look like units gone
+    if (!result.failure.empty()) {
+      if (options.failed) options.failed(result.failure);
+      break;
+    }
     sweep.firstSequence = result.nextSequence;
     ++done;
     const std::vector<Change> changes = state.Update(result.answered);

@@ -86,6 +86,8 @@ struct WatchOptions {
   std::function<bool(const SweepDone&)> afterSweep;
   // Once, the first time a sweep takes longer than the interval.
   std::function<void(std::chrono::microseconds took)> tooSlow;
+  // A sweep that could not go on (its link went away): the watch ends.
+  std::function<void(const std::string& why)> failed;
 };
 
 // Sweeps until options.sweeps, the sweep's stop flag or afterSweep says so;

@@ -17,6 +17,7 @@ inline constexpr int kExitNoUnits = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotPermitted = 3;
 inline constexpr int kExitWriteFailed = 4;
+inline constexpr int kExitLinkFailed = 5;
 
 inline constexpr double kRateCeiling = 100000;
 inline constexpr std::int64_t kBurstCeiling = 4096;

@@ -25,7 +25,7 @@ SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTable>& 
     std::vector<std::uint32_t> addresses;
     std::vector<AddressResult*> answered;
     for (AddressResult& r : answers) {
-      if (r.outcome == Outcome::Error) continue;
+      if (r.outcome == Outcome::Error || !r.mac.empty()) continue;  // none, or read off the link itself
       addresses.push_back(static_cast<std::uint32_t>(NumericToNetwork(r.address)));
       answered.push_back(&r);
     }
@@ -40,7 +40,7 @@ SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTable>& 
   };
 }
 
-int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepOptions sweep, const Voice& voice) {
+int Watch(const Request& r, const Plan& plan, EchoTransport& transport, SweepOptions sweep, const Voice& voice) {
   sweep.progress = nullptr;
   WatchOptions watch;
   watch.interval = plan.interval;
@@ -102,6 +102,11 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
                   static_cast<double>(took.count()) / 1e6, static_cast<double>(plan.interval.count()) / 1e6);
     voice.Say(text, 4);
   };
+  int ended = kExitWriteFailed;
+  watch.failed = [&](const std::string& why) {
+    voice.Say("the watch stopped: " + why);
+    ended = kExitLinkFailed;
+  };
   std::int64_t sweeps = 0;
   const WatchState state = RunWatch(plan.merged, transport, sweep, watch, &sweeps);
   voice.Clear();
@@ -109,10 +114,10 @@ int Watch(const Request& r, const Plan& plan, SocketTransport& transport, SweepO
   if (WrittenOut()) (void)writeChanges(state.Present(), sweeps);
   if (!r.quiet)
     std::cerr << StandardErrorPriority(6) << "Watch ended after " << sweeps << " sweep(s): " << state.Count() << " ZN7QX unit(s) present.\n";
-  return kExitWriteFailed;  // a watch ends by a signal, or when it cannot write
+  return ended;  // a watch ends by a signal, when it cannot write, or when its link went away
 }
 
-int SweepOnce(const Request& r, const Plan& plan, SocketTransport& transport, const SweepOptions& sweep,
+int SweepOnce(const Request& r, const Plan& plan, EchoTransport& transport, const SweepOptions& sweep,
               const Voice& voice) {
   const SweepResult result = RunSweep(plan.merged, transport, sweep);
   voice.Clear();
@@ -125,6 +130,7 @@ int SweepOnce(const Request& r, const Plan& plan, SocketTransport& transport, co
   const bool wroteAll = WrittenOut();
   if (!r.quiet) std::cerr << StandardErrorPriority(6) << SummaryLine(result.counts) << '\n';
   if (!wroteAll) return kExitWriteFailed;
+  if (!result.failure.empty()) return Fail(kExitLinkFailed, "the sweep stopped short: " + result.failure);
   return result.counts.units > 0 ? kExitUnits : kExitNoUnits;
 }
 

@@ -19,11 +19,11 @@ scan::SweepOptions::Hardware NeighbourLookUp(std::optional<linuxnet::NeighbourTa
 
 // Sweeps again and again and writes what changed (and the metrics), until a
 // signal or a failed write ends it.
-int Watch(const Request& r, const Plan& plan, scan::SocketTransport& transport, scan::SweepOptions sweep,
+int Watch(const Request& r, const Plan& plan, scan::EchoTransport& transport, scan::SweepOptions sweep,
           const Voice& voice);
 
 // One sweep, its results written in the format asked for.
-int SweepOnce(const Request& r, const Plan& plan, scan::SocketTransport& transport, const scan::SweepOptions& sweep,
+int SweepOnce(const Request& r, const Plan& plan, scan::EchoTransport& transport, const scan::SweepOptions& sweep,
               const Voice& voice);
 
 }  // namespace zn7qx::cli

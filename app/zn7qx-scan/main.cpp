@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/zn7qx-scan/CommandLine.h"
+#include "app/zn7qx-scan/OnLinkPath.h"
 #include "app/zn7qx-scan/Console.h"
 #include "app/zn7qx-scan/Plan.h"
 #include "app/zn7qx-scan/Request.h"
@@ -14,6 +15,7 @@
 #include "net/linux/Neighbours.h"
 #include "net/linux/Privilege.h"
 #include "scan/ScanOutput.h"
+#include "scan/LinkTransport.h"
 #include "scan/SocketTransport.h"
 #include "scan/StopSignals.h"
 #include "scan/Sweep.h"
@@ -39,7 +41,8 @@ int main(int argc, char** argv) {
     return kExitNotPermitted;
   }
   EnlargeSocketBuffers(socket.fd());
-  // The socket is open: nothing further needs any privilege.
+  OnLinkPath onLink = PrepareOnLinkPath(plan, socket.identifier());
+  // The sockets are open: nothing further needs any privilege.
   linuxnet::EnforceLeastPrivilege("zn7qx-scan", kExitNotPermitted);
   const StopSignals signals;
 
@@ -51,7 +54,14 @@ int main(int argc, char** argv) {
   std::optional<linuxnet::NeighbourTable> neighbours;
   if (request.mac || request.all || request.json || request.csv || request.watching) neighbours.emplace();
   sweep.hardware = NeighbourLookUp(neighbours, voice);
-  SocketTransport transport(std::move(socket), &signals.waitMask());
+  SocketTransport kernel(std::move(socket), &signals.waitMask());
+  std::optional<LinkTransport> link;
+  if (!onLink.links.empty()) {
+    link.emplace(kernel, std::move(onLink.links), plan.sweep.timeout);
+  } else {
+    UseKernelResolution(onLink, sweep, voice);
+  }
+  EchoTransport& transport = link ? static_cast<EchoTransport&>(*link) : kernel;
 
   const int status = request.watching ? Watch(request, plan, transport, sweep, voice)
                                       : SweepOnce(request, plan, transport, sweep, voice);

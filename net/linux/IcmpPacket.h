@@ -3,6 +3,7 @@
 // errors that quote our requests. Pure functions, no sockets, so that every
 // shape of received packet can be tested and fuzzed directly.
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,9 @@ struct EchoEvent {
   std::uint8_t icmpType = 0;
   std::uint8_t icmpCode = 0;
   int localErrno = 0;
+  // The hardware address of the frame it came in, where it was read off
+  // the link itself; none where the kernel's socket delivered it.
+  std::optional<std::array<std::uint8_t, 6>> hardware;
 };
 
 // The Internet checksum (RFC 1071) of the bytes; 0 when a packet that carries

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "net/linux/LinkFrames.h"
+
 namespace zn7qx::linuxnet {
 
 namespace {
@@ -78,14 +80,7 @@ std::string HardwareAddressOf(const std::vector<NeighbourEntry>& entries, const 
     if (e.ifindex != route.ifindex || (e.state & kTrusted) == 0) continue;
     if (e.hardware.empty() || std::all_of(e.hardware.begin(), e.hardware.end(), [](std::uint8_t b) { return b == 0; }))
       continue;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t b : e.hardware) {
-      if (!text.empty()) text += ':';
-      text += kDigits[b >> 4];
-      text += kDigits[b & 15];
-    }
-    return text;
+    return MacText(e.hardware);
   }
   return {};
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "net/ICMPPing.h"
 #include "net/linux/EchoSocket.h"
@@ -144,6 +145,28 @@ TEST_F(Echo, AnEarlierRequestsErrorNeverFailsTheNextSend) {
     if (row.status != IP_SUCCESS) continue;
     const auto event = socket.WaitFor(2, Net(row.next), Clock::now() + milliseconds(PingTimeoutMs));
     EXPECT_TRUE(event && event->kind == linuxnet::EchoEvent::Kind::Reply);
+  }
+}
+
+// A send refused for want of room (a full neighbour table, full buffers;
+// here a queue that drops all it is given for a moment) is tried again
+// within the probe's time-out, not shown as "No Resources" at once.
+TEST_F(Echo, ASendRefusedForWantOfRoomIsTriedAgainWithinTheTimeOut) {
+  // A raw socket without IP_RECVERR is told nothing: the request is lost.
+  if (RawPath()) GTEST_SKIP() << "ping sockets only";
+  const std::string link = std::getenv("ZN7QX_PROBE_IF");
+  for (const auto refused : {milliseconds(100), milliseconds(PingTimeoutMs + 100)}) {
+    SCOPED_TRACE(refused.count());
+    ASSERT_EQ(std::system(("tc qdisc add dev " + link + " root pfifo limit 0").c_str()), 0);
+    std::thread clear([&] {
+      std::this_thread::sleep_for(refused);
+      EXPECT_EQ(std::system(("tc qdisc del dev " + link + " root").c_str()), 0);
+    });
+    ICMP_ECHO_REPLY reply;
+    // Behind the router, whose hardware address is known: the queue refuses at once.
+    const std::int32_t status = Ping("198.19.0.1", reply);
+    clear.join();
+    EXPECT_EQ(status, refused < milliseconds(PingTimeoutMs) ? IP_SUCCESS : IP_NO_RESOURCES);
   }
 }
 

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # with-layout.sh LAYOUT|--each -- COMMAND ARGS...
 # Runs COMMAND in a fresh network namespace holding the interface layout
-# LAYOUT (a layout_ function below), or once in each layout but Neighbours
+# LAYOUT (a layout_ function below), or once in each layout but Neighbours and Link
 # with --each. The interfaces are veth ends whose peers sit in a second
 # namespace of ours, the only place where anything the kernel sends (its ARP
 # probes) can go. A layout also says what discovery must find in it: expect
@@ -59,11 +59,16 @@ layout_Neighbours() { link n0; link n1; ip addr add 198.18.7.1/24 dev n0; ip add
   ip neigh replace 198.18.7.12 lladdr 02:00:5e:10:08:12 nud reachable dev n1
   ip neigh replace 198.19.7.5 lladdr 02:00:5e:10:07:11 nud reachable dev n0; }
 
+# The link-layer sweep's: n0's far end here too, with no address, for the
+# test's own peer to read and write frames on; this kernel answers nothing there.
+layout_Link() { ip link add n0 type veth peer name p-n0; echo 8 >/proc/sys/net/ipv4/conf/p-n0/arp_ignore
+  ip link set p-n0 up; ip link set n0 up; ip addr add 198.18.9.1/24 dev n0; }
+
 [ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 LAYOUT|--each -- COMMAND ARGS..." >&2; exit 2; }
 layout=$1
 shift 2
 if [ "$layout" = --each ]; then
-  for name in $(declare -F | sed -n 's/^declare -f layout_//p' | grep -vx Neighbours); do
+  for name in $(declare -F | sed -n 's/^declare -f layout_//p' | grep -vxE 'Neighbours|Link'); do
     echo "== $name"
     "$0" "$name" -- "$@" || { echo "FAIL: layout $name" >&2; exit 1; }
   done

@@ -80,7 +80,8 @@ TEST(ScanOutput, JsonIsValidAndKeepsEveryByteOfAnyText) {
   EXPECT_FALSE(doc["results"][4].contains("icmp_type"));
   EXPECT_EQ(doc["results"][3]["text"], "A,\"b\"\x1b[31m\\\u00e9\n");
   EXPECT_EQ(doc["summary"], nlohmann::json::parse(R"({"addresses": 16, "sent": 15, "units": 2, "hosts": 1,
-      "errors": 2, "silent": 11, "ignored": 3, "elapsed_ms": 351.0, "interrupted": true})"));
+      "errors": 2, "silent": 11, "ignored": 3, "elapsed_ms": 351.0, "interrupted": true,
+      "arp_requests": null, "deferred": 0})"));
   EXPECT_EQ(nlohmann::json::parse(Write(Format::Json, false))["results"].size(), 2u);
 }
 
@@ -117,6 +118,8 @@ TEST(ScanOutput, TheSummaryUsesTheWindowsWords) {
   c.interrupted = false;
   EXPECT_EQ(scan::SummaryLine(c),
             "Completed scanning. 2 ZN7QX unit(s) found. 16 addresses: 1 other hosts, 2 errors, 11 silent; 0.351 s.");
+  c.arpSent = 40;  // the link resolved by the sweep itself
+  EXPECT_TRUE(scan::SummaryLine(c).ends_with(" 11 silent; 0.351 s; 40 ARP requests."));
   c.units = 0;
   EXPECT_TRUE(scan::SummaryLine(c).starts_with("Completed scanning. No ZN7QX units found. "));
   c.interrupted = true;

@@ -131,8 +131,14 @@ TEST(Sweep, LocalSendFailuresAreErrorsOfTheirAddressAndAFullQueueIsWaitedOut) {
   // own answer filed, not their error.
   net.sendFailures[Net("198.18.0.3")] = {IP_NO_RESOURCES, EAGAIN};
   net.scripts[Net("198.18.0.3")] = AnswerAsHost();
+  // The kernel's buffers (or its neighbour table) full for two seconds:
+  // longer than any one wait, and still nobody's error.
+  net.refuseUntil = net.start() + 2s;
   const SweepResult r = RunSweep(Range("198.18.0.1", "198.18.0.3"), net, Paced());
   ASSERT_EQ(r.answered.size(), 3u);
+  EXPECT_GE(net.sent.front().at, net.refuseUntil);
+  EXPECT_LT(net.sent.front().at, net.refuseUntil + 100ms) << "the pause between tries grows, but not without end";
+  EXPECT_GT(r.counts.deferred, 10);
   const scan::AddressResult& local = r.answered[0];
   EXPECT_TRUE(local.outcome == Outcome::Error && local.status == IP_BAD_DESTINATION &&
               local.origin == scan::ErrorOrigin::Local && local.errorNumber == EACCES);
@@ -184,6 +190,41 @@ TEST(Sweep, ReusesSequencesOnlyOnceTheirRequestsHaveEnded) {
   ASSERT_EQ(slow.sent.size(), 70000u);
   EXPECT_GE(slow.sent[65536].at - slow.sent[0].at, 1s);
   EXPECT_EQ(s.counts.silent, 70000);
+}
+
+// The kernel resolves on-link addresses in its neighbour table, one for the
+// whole machine: the sweep keeps the entries its requests hold within a
+// budget and the table under a ceiling; routed addresses go at the pace.
+TEST(Sweep, KeepsTheNeighbourTableWithinItsBudgetAndCeiling) {
+  const struct {
+    const char* name;
+    std::int64_t budget, ceiling, entriesBefore;  // others' entries in the table until 2 s
+    std::vector<std::chrono::milliseconds> sends;  // of on-link requests, from the start
+  } rows[] = {
+      {"budget", 3, 0, 0, {0ms, 1ms, 2ms, 1000ms, 1001ms, 1002ms, 2000ms, 2001ms}},
+      {"table at its ceiling until 2 s", 10, 100, 100, {2000ms, 2001ms, 2002ms, 2003ms, 2004ms, 2005ms, 2006ms, 2007ms}},
+      {"room for two only", 10, 100, 98, {0ms, 1ms, 2000ms, 2001ms, 2002ms, 2003ms, 2004ms, 2005ms}},
+  };
+  for (const auto& row : rows) {
+    ScriptedTransport net;
+    scan::SweepOptions o = Paced();
+    o.onLink = Range("198.18.0.1", "198.18.0.8");
+    o.neighbourBudget = row.budget;
+    o.neighbourHold = 1s;
+    o.neighbourCeiling = row.ceiling;
+    o.neighbourEntries = [&net, &row]() -> std::optional<std::int64_t> {
+      if (net.Now() >= net.start() + 2s) return 0;  // the kernel has cleared the table
+      return row.entriesBefore + static_cast<std::int64_t>(net.sent.size());
+    };
+    net.scripts[Net("198.18.0.8")] = AnswerAsUnit("Last");
+    auto ranges = Range("198.18.0.1", "198.18.0.8");
+    ranges.push_back({Num("198.19.0.1"), Num("198.19.0.2")});
+    const SweepResult r = RunSweep(ranges, net, o);
+    ASSERT_EQ(net.sent.size(), 10u) << row.name;
+    for (std::size_t i = 0; i < row.sends.size(); ++i) EXPECT_EQ(net.sent[i].at - net.start(), row.sends[i]) << row.name << " " << i;
+    EXPECT_EQ(net.sent[9].at - net.sent[8].at, 1ms) << row.name << ": routed addresses wait for nothing but the pace";
+    EXPECT_EQ(r.counts.units, 1) << row.name;
+  }
 }
 
 }  // namespace

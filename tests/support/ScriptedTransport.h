@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <vector>
@@ -37,6 +38,8 @@ class ScriptedTransport final : public scan::EchoTransport {
   std::uint16_t identifier = 0x4242;
   std::chrono::microseconds oversleep{0};  // each wait ends this much late, as on a busy machine
   std::chrono::microseconds sendTakes{0};  // each send call returns this much after it started
+  // Every send before this time is refused for want of buffers (ENOBUFS).
+  Clock::time_point refuseUntil{};
 
   Clock::time_point Now() override { return now_; }
   std::uint16_t Identifier() const override { return identifier; }
@@ -45,6 +48,10 @@ class ScriptedTransport final : public scan::EchoTransport {
   Clock::time_point start() const { return kStart; }
 
   std::int32_t Send(std::uint32_t dest, std::uint16_t sequence) override {
+    if (now_ < refuseUntil) {
+      lastSendErrno_ = ENOBUFS;
+      return IP_NO_RESOURCES;
+    }
     if (auto failure = sendFailures.find(dest); failure != sendFailures.end()) {
       const auto [status, error] = failure->second;
       sendFailures.erase(failure);
