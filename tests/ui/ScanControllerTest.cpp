@@ -9,7 +9,6 @@
 #include "tests/support/Addresses.h"
 #include "tests/support/FakeView.h"
 #include "tests/support/ScriptedNetwork.h"
-#include "ui/AppInfo.h"
 #include "ui/ScanController.h"
 
 namespace zn7qx::test {
@@ -139,29 +138,6 @@ TEST_F(Controller, DefaultRangeIsTheFirstAdaptersSubnetEndsIncluded) {
     EXPECT_EQ(view.start, row.start) << row.address;
     EXPECT_EQ(view.end, row.end) << row.address;
   }
-}
-
-TEST_F(Controller, AdapterFailuresAndAMissingPermissionAreShownInPlainBoxes) {
-  net.adapterMessage = "GetAdaptersInfo sizing failed with error 232";
-  net.echoPermitted = false;
-  ScanController c(view, net.Seams());
-  c.OnOpen();
-  c.NotifyIfEchoNotPermitted();
-  ASSERT_EQ(view.messages.size(), 3u) << "one box per query, then the notice";
-  for (int i : {0, 1}) {
-    EXPECT_EQ(view.messages[i].text, "GetAdaptersInfo sizing failed with error 232");
-    EXPECT_EQ(view.messages[i].icon, MessageIcon::None);
-  }
-  EXPECT_EQ(view.messages[2].text,
-            "ICMP echo is not permitted for this user, so a scan could not reach any unit.\r\n"
-            "Allow it with sysctl net.ipv4.ping_group_range.");
-  EXPECT_EQ(view.messages[2].icon, MessageIcon::Warning);
-  for (const MessageBoxRequest& m : view.messages) EXPECT_EQ(m.title, kApplicationName);
-  EXPECT_EQ(view.start, "0.0.0.0");
-  net.echoPermitted = true;
-  view.messages.clear();
-  controller.NotifyIfEchoNotPermitted();
-  EXPECT_TRUE(view.messages.empty());
 }
 
 // The notice names the program's file in a command for a root shell: whatever

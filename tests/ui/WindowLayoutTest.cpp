@@ -197,6 +197,8 @@ TEST_F(WindowTest, ClosingReleasesTheSocketsOnceAndTheNoticeComesOnceAfterOpenin
   ASSERT_EQ(boxes.size(), 1u) << "once per window";
   EXPECT_EQ(net.initializeCalls, 1) << "and the sockets started once";
   EXPECT_EQ(boxes[0].title, kApplicationName);
+  EXPECT_EQ(boxes[0].text, "ICMP echo is not permitted for this user, so a scan could not reach any unit.\r\n"
+                           "Allow it with sysctl net.ipv4.ping_group_range.");
   EXPECT_EQ(boxes[0].icon, MessageIcon::Warning);
   EXPECT_TRUE(window->close());
   EXPECT_EQ(net.cleanupCalls, 1);
