@@ -89,8 +89,7 @@ TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
 }
 
 TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
-  // The kernel's own refusals that the simulated network cannot provoke
-  // (a full queue it can: the echo test's refused send).
+  // Kernel refusals the simulated network cannot provoke (a full queue it can).
   EXPECT_EQ(linuxnet::StatusFromErrno(EIO), IP_GENERAL_FAILURE);
   const auto local = linuxnet::ParseErrorQueueMessage(ExtendedError(SO_EE_ORIGIN_LOCAL, 0, 0, EMSGSIZE, std::nullopt),
                                                       Request(0), kTarget);

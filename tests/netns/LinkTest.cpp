@@ -156,9 +156,8 @@ TEST_F(Link, OnlyAnswersToItsOwnQuestionsCountAndNothingEntersTheNeighbourTable)
   ASSERT_TRUE(peer.bound());
   const Mac& us = sweeper.subnet.self.mac;
   const std::uint32_t self = Net("198.18.9.1");
-  // Sent before the sweep asks anything, and again while it runs. ARP frames
-  // not addressed to us (others' answers, gratuitous broadcasts) the fuzz
-  // target's frame reader holds.
+  // Sent before the sweep asks anything, and again while it runs. ARP not
+  // addressed to us (others' answers, gratuitous broadcasts) the fuzz target holds.
   const Bytes hostile[] = {
       // A forged answer to us naming an address nobody asked for.
       Ether(us, kForger, 0x0806, Arp(2, kForger, Net("198.18.9.200"), us, self)),
