@@ -57,8 +57,7 @@ const ErrorRow kErrors[] = {
     // Statuses no ICMP message gives, as the window shows them: a send or a
     // read that failed, a text that was no address, and an unknown number.
     {-1, -1, 11006, "No Resources", ""}, {-1, -1, 11018, "Bad Destination", ""},
-    {-1, -1, 11050, "General Failure", ""}, {-1, -1, -1, "Unknown Response", ""},
-    {-1, -1, 11019, "Unknown Response", ""},
+    {-1, -1, 11050, "General Failure", ""}, {-1, -1, 11019, "Unknown Response", ""},
 };
 
 TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
