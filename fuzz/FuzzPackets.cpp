@@ -20,6 +20,7 @@
 #include "net/UnitReply.h"
 #include "net/linux/IcmpPacket.h"
 #include "net/linux/LinkFrames.h"
+#include "tests/support/Packets.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ constexpr std::uint32_t kFrom = 0x0A0012C6;  // 198.18.0.10, network order
 
 std::uint16_t Read16(Bytes b, std::size_t at) {
   return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-
-void PutChecksum(std::vector<unsigned char>& bytes, std::size_t at, std::size_t from) {
-  bytes[at] = 0;
-  bytes[at + 1] = 0;
-  const auto sum =
-      zn7qx::linuxnet::InternetChecksum(Bytes(bytes).subspan(from));
-  bytes[at] = static_cast<unsigned char>(sum >> 8);
-  bytes[at + 1] = static_cast<unsigned char>(sum & 0xFF);
 }
 
 bool KnownErrorStatus(std::int32_t s) {
@@ -95,8 +87,8 @@ void Datagram(Bytes icmp) {
 // must then be taken, whatever its data.
 void DatagramWithChecksum(Bytes rest) {
   if (rest.size() < zn7qx::linuxnet::IcmpHeaderSize) return Datagram(rest);
-  std::vector<unsigned char> icmp(rest.begin(), rest.end());
-  PutChecksum(icmp, 2, 0);
+  zn7qx::test::Bytes icmp(rest.begin(), rest.end());
+  zn7qx::test::FixChecksum(icmp, 0, 2);
   const auto event = zn7qx::linuxnet::ParseDatagramReply(icmp, kFrom, 64, 0);
   const bool echoReply = icmp[0] == zn7qx::linuxnet::IcmpEchoReplyType && icmp[1] == 0;
   ZN7QX_FUZZ_CHECK(event.has_value() == echoReply);
@@ -134,20 +126,10 @@ void Raw(Bytes packet) {
 
 // The rest as the ICMP message of a sound IPv4 packet from 198.18.0.10.
 void RawWrapped(Bytes rest) {
-  std::vector<unsigned char> packet(20 + rest.size());
-  packet[0] = 0x45;
-  const std::size_t total = packet.size();
-  if (total > 0xFFFF) return;
-  packet[2] = static_cast<unsigned char>(total >> 8);
-  packet[3] = static_cast<unsigned char>(total & 0xFF);
-  packet[8] = 64;
-  packet[9] = 1;  // ICMP
-  std::memcpy(packet.data() + 12, &kFrom, 4);
-  const std::uint32_t to = 0x010012C6;  // 198.18.0.1
-  std::memcpy(packet.data() + 16, &to, 4);
-  std::memcpy(packet.data() + 20, rest.data(), rest.size());
-  PutChecksum(packet, 10, 0);  // header checksum over the whole is harmless here
-  if (rest.size() >= 8) PutChecksum(packet, 22, 20);
+  if (20 + rest.size() > 0xFFFF) return;
+  zn7qx::test::Bytes icmp(rest.begin(), rest.end());
+  if (icmp.size() >= 8) zn7qx::test::FixChecksum(icmp, 0, 2);
+  const auto packet = zn7qx::test::Ip(kFrom, 0x010012C6 /* 198.18.0.1 */, icmp);
   const auto event = zn7qx::linuxnet::ParseRawPacket(packet);
   if (rest.size() >= 8 && rest[0] == zn7qx::linuxnet::IcmpEchoReplyType && rest[1] == 0)
     ZN7QX_FUZZ_CHECK(event.has_value() && event->kind == EchoEvent::Kind::Reply);

@@ -57,17 +57,8 @@ const ErrorRow kErrors[] = {
     // Statuses no ICMP message gives, as the window shows them: a send or a
     // read that failed, a text that was no address, and an unknown number.
     {-1, -1, 11006, "No Resources", ""}, {-1, -1, 11018, "Bad Destination", ""},
-    {-1, -1, 11050, "General Failure", ""}, {-1, -1, -1, "Unknown Response", ""},
-    {-1, -1, 11019, "Unknown Response", ""},
+    {-1, -1, 11050, "General Failure", ""}, {-1, -1, 11019, "Unknown Response", ""},
 };
-
-// An error as the sweep files it.
-scan::AddressResult Filed(scan::ErrorOrigin origin, std::uint8_t type, std::uint8_t code, int error) {
-  scan::AddressResult r;
-  std::tie(r.outcome, r.origin, r.icmpType, r.icmpCode, r.errorNumber) =
-      std::tuple(scan::Outcome::Error, origin, type, code, error);
-  return r;
-}
 
 TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
   for (const ErrorRow& row : kErrors) {
@@ -84,21 +75,20 @@ TEST(IcmpErrors, BecomeTheirStatusOnBothPathsTheStatusItsTextAndLinuxItsWords) {
       if (!event) continue;
       EXPECT_EQ(event->kind, EchoEvent::Kind::Error);
       EXPECT_EQ(event->status, row.status);
-      EXPECT_EQ(event->peer, kTarget);
-      EXPECT_EQ(event->from, kRouter);
-      EXPECT_EQ(event->identifier, 0x1234);
-      EXPECT_EQ(event->sequence, 7);
+      EXPECT_EQ(event->from, kRouter);  // the fuzz target holds the quote's destination, identifier and sequence
       EXPECT_EQ(event->icmpType, type);
       EXPECT_EQ(event->icmpCode, code);
     }
-    EXPECT_EQ(scan::ErrorWords(Filed(scan::ErrorOrigin::Icmp, type, code, 0)), row.words);
+    scan::AddressResult filed;  // as the sweep files it
+    std::tie(filed.outcome, filed.origin, filed.icmpType, filed.icmpCode) =
+        std::tuple(scan::Outcome::Error, scan::ErrorOrigin::Icmp, type, code);
+    EXPECT_EQ(scan::ErrorWords(filed), row.words);
   }
   for (std::uint8_t type : {0, 5, 8, 9, 13, 14, 255}) EXPECT_FALSE(linuxnet::StatusFromIcmp(type, 0)) << int(type);
 }
 
 TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
-  // The kernel's own refusals that the simulated network cannot provoke.
-  EXPECT_EQ(linuxnet::StatusFromErrno(ENOBUFS), IP_NO_RESOURCES);
+  // Kernel refusals the simulated network cannot provoke (a full queue it can).
   EXPECT_EQ(linuxnet::StatusFromErrno(EIO), IP_GENERAL_FAILURE);
   const auto local = linuxnet::ParseErrorQueueMessage(ExtendedError(SO_EE_ORIGIN_LOCAL, 0, 0, EMSGSIZE, std::nullopt),
                                                       Request(0), kTarget);
@@ -106,8 +96,6 @@ TEST(IcmpErrors, LocalSendFailuresMapTheirErrno) {
   EXPECT_EQ(local->status, IP_PACKET_TOO_BIG);
   EXPECT_EQ(local->localErrno, EMSGSIZE);
   EXPECT_EQ(local->from, 0u);
-  // In the sweep's CSV and JSON, a local failure reads as its errno does.
-  EXPECT_EQ(scan::ErrorWords(Filed(scan::ErrorOrigin::Local, 0, 0, ENETUNREACH)), "Network is unreachable");
 }
 
 // A sound echo reply from the target, changed one way per row: taken or dropped.
@@ -117,9 +105,7 @@ struct PacketRow {
   std::function<Bytes()> packet;
 };
 
-Bytes Reply(unsigned type = 0, unsigned code = 0, const std::string& data = kPayload) {
-  return Icmp(type, code, 0x4242, 99, data);
-}
+const Bytes kReply = Icmp(0, 0, 0x4242, 99, kPayload);
 Bytes Changed(Bytes b, std::size_t at, unsigned char value) {
   b.at(at) = value;
   return b;
@@ -134,13 +120,13 @@ TEST(ReceivedPackets, RawPathChecksTheIpHeaderAndTheQuote) {
     return ErrorPacket(type, code, kRouter, kMe, quote);
   };
   const PacketRow rows[] = {
-      {"echo reply", true, [] { return Ip(kTarget, kMe, Reply()); }},
-      {"options skipped", true, [] { return Ip(kTarget, kMe, Reply(), 1, 3); }},
-      {"bytes past the total length", true, [] { return Cut(Ip(kTarget, kMe, Reply()), 20 + 106 + 4); }},
-      {"IPv6 version", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 0, 0x65); }},
-      {"UDP", false, [] { return Ip(kTarget, kMe, Reply(), 17); }},
-      {"first of several fragments", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 6, 0x20); }},
-      {"later fragment", false, [] { return Changed(Ip(kTarget, kMe, Reply()), 7, 0x10); }},
+      {"echo reply", true, [] { return Ip(kTarget, kMe, kReply); }},
+      {"options skipped", true, [] { return Ip(kTarget, kMe, kReply, 1, 3); }},
+      {"bytes past the total length", true, [] { return Cut(Ip(kTarget, kMe, kReply), 20 + 106 + 4); }},
+      {"IPv6 version", false, [] { return Changed(Ip(kTarget, kMe, kReply), 0, 0x65); }},
+      {"UDP", false, [] { return Ip(kTarget, kMe, kReply, 17); }},
+      {"first of several fragments", false, [] { return Changed(Ip(kTarget, kMe, kReply), 6, 0x20); }},
+      {"later fragment", false, [] { return Changed(Ip(kTarget, kMe, kReply), 7, 0x10); }},
       {"error quoting the request header only", true, [=] { return ours(11, 0, Ip(kMe, kTarget, Request(0))); }},
       {"error quoting UDP", false, [=] { return ours(3, 3, Ip(kMe, kTarget, Request(), 17)); }},
       {"error quoting a later fragment", false, [=] { return ours(3, 1, Changed(Ip(kMe, kTarget, Request()), 6, 1)); }},

@@ -67,7 +67,6 @@ TEST_F(Echo, EachAddressGetsItsOwnAnswerWithinTheDeadline) {
       {"198.18.0.32", IP_DEST_HOST_UNREACHABLE, router},
       {"198.18.0.34", IP_DEST_PORT_UNREACHABLE, "198.18.0.22"},
       {"198.19.201.1", reassembly, reassembly == IP_REQ_TIMED_OUT ? "" : router},
-      {"198.18.0.41", IP_REQ_TIMED_OUT, "", 2},  // bad checksum
       {"198.18.0.42", IP_REQ_TIMED_OUT, "", 2},  // another identifier
       {"198.18.0.43", IP_REQ_TIMED_OUT, "", 2},  // another sequence
       {"198.18.0.44", IP_REQ_TIMED_OUT, "", 2},  // from another address
@@ -89,9 +88,7 @@ TEST_F(Echo, EachAddressGetsItsOwnAnswerWithinTheDeadline) {
     EXPECT_EQ(status, row.status);
     EXPECT_EQ(reply.Status, status == -1 ? 0 : row.status) << "a refused text leaves the record cleared";
     EXPECT_LE(took, status == -1 ? milliseconds(50) : kDeadline);
-    if (status == IP_REQ_TIMED_OUT) {
-      EXPECT_GE(took, milliseconds(PingTimeoutMs - 5));
-    }
+    EXPECT_GE(took, milliseconds(status == IP_REQ_TIMED_OUT ? PingTimeoutMs - 5 : 0));
     if (status == IP_SUCCESS) {
       EXPECT_EQ(std::string(reply.Data, reply.DataSize), row.data);
       EXPECT_EQ(std::string(reply.Data + reply.DataSize, 250 - reply.DataSize), std::string(250 - reply.DataSize, '\0'));

@@ -99,15 +99,14 @@ class ScriptedTransport final : public scan::EchoTransport {
     return e;
   }
 
-  // An ICMP error about the request, of this type and code.
-  linuxnet::EchoEvent Error(const SentRequest& r, std::int32_t status, std::uint32_t router, std::uint8_t type = 3,
-                            std::uint8_t code = 1) const {
+  // An ICMP error about the request, filed as type 3 code 1 whatever its status.
+  linuxnet::EchoEvent Error(const SentRequest& r, std::int32_t status, std::uint32_t router) const {
     linuxnet::EchoEvent e = Reply(r, "");
     e.kind = linuxnet::EchoEvent::Kind::Error;
     e.from = router;
     e.status = status;
-    e.icmpType = type;
-    e.icmpCode = code;
+    e.icmpType = 3;
+    e.icmpCode = 1;
     return e;
   }
 
