@@ -79,13 +79,6 @@ assert all(x["rtt_ms"] > 0 for x in r) and r[5]["error"] == "Destination Host Un
   expect_in "$err" "Completed scanning. No ZN7QX units found. 18 addresses: 0 other hosts, 0 errors, 18 silent;"
 }
 
-case_default_range() {
-  run --json -q
-  expect_status 0
-  expect_in "$out" '"198.18.0.0-198.18.0.255"'
-  expect_in "$out" '"addresses": 256'
-}
-
 case_bad_usage() {
   # Arguments, and words of the message on standard error; @NAME is a site's
   # file. How ranges are read is the range parser's table; here, only that
