@@ -160,17 +160,6 @@ case_signal_at_any_moment() {
   expect_in "$out" '"event":"present","address":"198.18.0.10"'
 }
 
-case_script_stops() {
-  # Ctrl-C reaches the whole foreground group: a script that ran the watch
-  # stops with it, as it would with any command that the signal ended.
-  bash -c '"$0" 198.18.0.10 --watch 1 >"$1"; echo after >>"$1"' "$scan" "$out" & pid=$!
-  wait_for 'grep -q appeared "$out"'
-  kill -s INT -- "-$pid"; wait "$pid"; status=$?
-  expect_status 130
-  grep -q after "$out" && fail "the script went on after its command was interrupted"
-  expect_in "$out" present
-}
-
 case_slow_reader() {
   # A signal while a slow reader holds the pipe: not one line of the
   # results is lost, and then the program dies by the signal.
