@@ -69,8 +69,6 @@ assert [x["text"] for x in r if x["kind"] == "unit"] == ["Unit-7 (hall A)", "Uni
 assert [x["mac"] for x in r] == ["02:5a:c6:12:00:%02x" % n for n in (10, 11, 12, 13, 14)] + [None, None]  # an error; behind the router
 assert all(x["rtt_ms"] > 0 for x in r) and r[5]["error"] == "Destination Host Unreachable", r' <"$out" ||
     fail "JSON: $(cat "$out")"
-  run 0 198.18.0.10 --csv
-  [ "$(cut -d, -f1-3 "$out")" = "$(printf 'address,kind,text\n198.18.0.10,unit,Unit-7 (hall A)')" ] || fail "CSV: $(cat "$out")"
   # No unit: nothing on standard output, and the status says so.
   run 1 198.18.0.30 198.18.0.41-198.18.0.46 198.18.0.50-198.18.0.60
   [ ! -s "$out" ] || fail "output for no units: $(cat "$out")"
@@ -118,11 +116,11 @@ ROWS
 }
 
 case_signals() {
-  # A slow sweep stopped early: what was found so far is still written, in
-  # each format, and the program dies by the signal, as the shell's 128 + its
-  # number shows.
+  # A slow sweep stopped early: what was found so far is still written, as
+  # JSON and CSV (the plain text: the slow reader's case), and the program
+  # dies by the signal, as the shell's 128 + its number shows.
   local signal before
-  for signal in TERM:143:--json INT:130:--csv TERM:143:--all; do
+  for signal in TERM:143:--json INT:130:--csv; do
     before=$(requests)
     "$scan" 198.18.0.10-198.18.0.199 --rate 20 --burst 1 "${signal##*:}" >"$out" 2>"$err" & pid=$!
     wait_for '[ $(( $(requests) - before )) -ge 3 ]'
@@ -133,8 +131,7 @@ case_signals() {
       --json) python3 -c 'import json,sys; d=json.load(sys.stdin); s=d["summary"]
 assert s["interrupted"] and s["units"] >= 1 and d["results"][0]["text"] == "Unit-7 (hall A)"' <"$out" ||
           fail "JSON of an interrupted sweep: $(cat "$out")" ;;
-      --csv) [ "$(sed -n 2p "$out" | cut -d, -f1-3)" = "198.18.0.10,unit,Unit-7 (hall A)" ] || fail "CSV: $(cat "$out")" ;;
-      *) [ "$(head -n1 "$out")" = "02:5a:c6:12:00:0a 198.18.0.10: Unit-7 (hall A)" ] || fail "text: $(cat "$out")" ;;
+      *) [ "$(sed -n 2p "$out" | cut -d, -f1-3)" = "198.18.0.10,unit,Unit-7 (hall A)" ] || fail "CSV: $(cat "$out")" ;;
     esac
   done
 }
