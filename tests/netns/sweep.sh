@@ -102,7 +102,6 @@ case_bad_usage() {
 --watch=1 --all 198.18.0.10|--all does not go with --watch
 --metrics /tmp/x.prom 198.18.0.10|--metrics goes with --watch
 --watch --metrics /nonexistent/x.prom 198.18.0.10|--metrics: the folder "/nonexistent": No such file or directory
---config /nonexistent.conf|/nonexistent.conf: cannot read it: No such file or directory
 --config @bad-interval|:2: interval must be between 1 and 86400 seconds, not "0"
 --config @bad-range|:1: bad range "198.18.0.9-198.18.0.1": the end address lies before the start address
 --config @too-many|: the ranges hold 131072 addresses, more than the limit of 65536 (raise it with max-addresses)
