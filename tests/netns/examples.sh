@@ -53,12 +53,11 @@ for file in help.conf package.conf; do
   echo "ok ($status): --config $file"
 done
 # The error README.watch shows for a misspelt setting, as the program says it.
-sed -nE 's/^ +zn7qx-scan: [^:]+:([0-9]+): unknown setting "([a-z-]+)".*/\1 \2/p' "$source/packaging/watch/README.watch" |
-  while read -r number name; do
-    { for _ in $(seq $((number - 1))); do echo "# a comment"; done; echo "$name = 1"; } >misspelt.conf
-    "$scan" --config misspelt.conf >out 2>err; status=$?
-    grep -q "^zn7qx-scan: misspelt.conf:$number: unknown setting \"$name\" (known: " err && [ "$status" = 2 ] ||
-      { echo "examples: FAIL: README.watch's error: exit status $status: $(cat err)" >&2; exit 1; }
-    echo "ok ($status): README.watch's error"
-  done || failed=1
+while read -r number name; do
+  { for _ in $(seq $((number - 1))); do echo "# a comment"; done; echo "$name = 1"; } >misspelt.conf
+  "$scan" --config misspelt.conf >out 2>err; status=$?
+  grep -q "^zn7qx-scan: misspelt.conf:$number: unknown setting \"$name\" (known: " err && [ "$status" = 2 ] ||
+    fail "README.watch's error: exit status $status: $(cat err)"
+  echo "ok ($status): README.watch's error"
+done < <(sed -nE 's/^ +zn7qx-scan: [^:]+:([0-9]+): unknown setting "([a-z-]+)".*/\1 \2/p' "$source/packaging/watch/README.watch")
 exit "$failed"
