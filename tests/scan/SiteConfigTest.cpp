@@ -27,8 +27,8 @@ TEST(SiteConfig, ReadsNamesAndValuesAndTellsWhereAFileIsWrong) {
     uid_t owner = ::geteuid();  // "name=value@line ..." or the error after the file's name
   } rows[] = {
       {"settings, comments and blanks",
-       "# site A\n\n ranges = 198.18.0.0/24, 198.18.1.5  # hall\nranges=198.18.2.1\ninterval\t=\t10\nrate = 2000#x\n",
-       0644, "ranges=198.18.0.0/24,198.18.1.5@3 ranges=198.18.2.1@4 interval=10@5 rate=2000#x@6"},
+       "# site A\n\n ranges = 198.18.0.0/24, 198.18.1.5  # hall\nranges=198.18.2.1 ,\t198.18.2.3\ninterval\t=\t10\nrate = 2000#x\n",
+       0644, "ranges=198.18.0.0/24,198.18.1.5@3 ranges=198.18.2.1,198.18.2.3@4 interval=10@5 rate=2000#x@6"},
       {"an unknown name", "ranges = 198.18.0.1\nrnages = 198.18.0.2\n", 0644,
        ":2: unknown setting \"rnages\" (known: ranges, interval, rate, burst, timeout, retries, max-addresses)"},
       {"no equals sign", "ranges 198.18.0.1\n", 0644, ":1: \"ranges 198.18.0.1\" is not NAME = VALUE"},
@@ -36,13 +36,10 @@ TEST(SiteConfig, ReadsNamesAndValuesAndTellsWhereAFileIsWrong) {
       {"set twice", "rate = 1\n\nrate = 2\n", 0644, ":3: rate is set again (first at " + file + ":1)"},
       {"a control byte", "ranges = 198.18.0.1\x1b[2J\n", 0644, ":1: a control character in \"ranges = 198.18.0.1\\x1b[2J\""},
       {"too large", std::string(70000, '#'), 0644, ": larger than 64 KiB"},
-      {"blanks around every comma", "ranges = 198.18.0.1 ,198.18.0.3 ,\t198.18.0.5-198.18.0.9\n", 0644,
-       "ranges=198.18.0.1,198.18.0.3,198.18.0.5-198.18.0.9@1"},
       // Each mode and owner that lets another user change the site is a row.
       {"writable by the group", "ranges = 198.18.0.1\n", 0664, ": other users may change it (mode 0664, owner "},
-      {"writable by others", "ranges = 198.18.0.1\n", 0646, ": other users may change it (mode 0646, owner "},
-      {"writable by all", "ranges = 198.18.0.1\n", 0666,
-       ": other users may change it (mode 0666, owner " + std::to_string(::geteuid()) +
+      {"writable by others", "ranges = 198.18.0.1\n", 0646,
+       ": other users may change it (mode 0646, owner " + std::to_string(::geteuid()) +
            "): it must belong to root (or this user) and be writable by its owner alone (chmod go-w)"},
       {"another user's", "ranges = 198.18.0.1\n", 0644, ": other users may change it (mode 0644, owner 65534)", 65534},
       {"missing", "", 0, ": cannot read it: No such file or directory"},

@@ -2,8 +2,8 @@
 // through the watch and its metrics: units move, swap, are replaced, change
 // their text and fall silent, and a hardware address is sometimes not read
 // (never twice in a row for one unit, as the neighbour table behaves; at a
-// first answer too). What
-// the watch says must be true of the site, and the metrics must agree with it.
+// first answer too). What the watch says must be true of the site, and the
+// metrics must agree with it.
 
 #include <gtest/gtest.h>
 
@@ -129,11 +129,11 @@ class Site {
 std::string Judge(const Site& site, int number, const std::vector<scan::Change>& changes,
                   std::map<std::string, int>& unitOf, std::map<std::string, std::pair<NumericAddress, std::string>>& known,
                   const scan::WatchState& state, const std::string& metrics) {
+  const std::string sweep = "sweep " + std::to_string(number) + ": ";
   for (const scan::Change& c : changes) {
     const int at = site.At(static_cast<int>(c.address), number);
     static const char* const names[] = {"appeared", "silent", "changed", "moved", "present"};
-    const std::string what = "sweep " + std::to_string(number) + ": " + names[static_cast<int>(c.event)] + " " + c.id +
-                             " at " + std::to_string(c.address);
+    const std::string what = sweep + names[static_cast<int>(c.event)] + " " + c.id + " at " + std::to_string(c.address);
     if (c.event != Event::Appeared && known.count(c.id) == 0) return "false " + what + " (not a unit it knew)";
     switch (c.event) {
       case Event::Appeared:
@@ -166,16 +166,15 @@ std::string Judge(const Site& site, int number, const std::vector<scan::Change>&
   for (std::size_t at = 0; (at = metrics.find("\nzn7qx_unit_up{unit=\"", at)) != std::string::npos; ++at) {
     const std::size_t start = at + 21, end = metrics.find('"', start);
     const std::string id = metrics.substr(start, end - start);
-    if (up.count(id) + down.count(id) != 0) return "sweep " + std::to_string(number) + ": " + id + " twice in the metrics";
+    if (up.count(id) + down.count(id) != 0) return sweep + id + " twice in the metrics";
     (metrics.compare(end, 5, "\"} 1\n") == 0 ? up : down).insert(id);
   }
-  if (up != present) return "sweep " + std::to_string(number) + ": the metrics' units up are not the watch's";
+  if (up != present) return sweep + "the metrics' units up are not the watch's";
   // Nor one unit of the site under two series.
   std::set<int> seen;
   for (const auto* ids : {&up, &down})
     for (const std::string& id : *ids)
-      if (!seen.insert(unitOf[id]).second)
-        return "sweep " + std::to_string(number) + ": unit m" + std::to_string(unitOf[id]) + " twice in the metrics";
+      if (!seen.insert(unitOf[id]).second) return sweep + "unit m" + std::to_string(unitOf[id]) + " twice in the metrics";
   return {};
 }
 

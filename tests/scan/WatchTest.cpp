@@ -160,9 +160,6 @@ TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
       {61, "10=A@a", a + b + " 0"},
       {62, "10=A@a", a},             // an hour silent: gone
       {63, "10=A@a 11=B@b", a + b + " 1"},
-      {64, "10=A@a", a + b + " 1"},
-      {65, "10=A@a", a + b + " 0"},  // silent again
-      {66, "10=A@a 11=B@b", a + b + " 1"},  // back: never up and down at once
   };
   scan::WatchState state;
   scan::WatchMetrics metrics;
@@ -185,12 +182,11 @@ TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
     // What changes is in the _info series, there as long as the unit's up or down.
     EXPECT_EQ(text.find(R"(zn7qx_unit_info{unit="b",address="198.18.0.11",mac="b",text="B\"\\\\x\\x0a"} 1)") !=
                   std::string::npos, s.up.find(b) != std::string::npos) << "minute " << s.minute;
-    EXPECT_NE(text.find("\nzn7qx_units_present " + std::to_string(state.Count()) + "\n"), std::string::npos);
-    EXPECT_NE(text.find("\nzn7qx_sweep_answers_total{kind=\"unit\"} " + std::to_string(answers) + "\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("\nzn7qx_sweep_duration_seconds 0.25\n"), std::string::npos);
-    EXPECT_NE(text.find("\nzn7qx_last_sweep_timestamp_seconds " + std::to_string(1000000000 + s.minute * 60) + "\n"),
-              std::string::npos);
+    for (const std::string& line : {"zn7qx_units_present " + std::to_string(state.Count()),
+                                    "zn7qx_sweep_answers_total{kind=\"unit\"} " + std::to_string(answers),
+                                    std::string("zn7qx_sweep_duration_seconds 0.25"),
+                                    "zn7qx_last_sweep_timestamp_seconds " + std::to_string(1000000000 + s.minute * 60)})
+      EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << "minute " << s.minute;
   }
 }
 

@@ -103,7 +103,6 @@ const TypedRow kTypedRows[] = {
     Same(kMany, "start", "refused"),
     {"198.18.0.1", "0.0.0.0", "end", "refused: the end address \"0.0.0.0\" is not accepted"},
     // How many: at most 512 for the window, in 64 bits either way.
-    {"198.18.0.1", "198.18.0.254", "198.18.0.1..198.18.0.254", "198.18.0.1..198.18.0.254"},
     {"198.18.0.0", "198.18.1.255", "198.18.0.0..198.18.1.255", "198.18.0.0..198.18.1.255"},
     {"198.18.0.0", "198.18.2.0", "more than 512: 513", "198.18.0.0..198.18.2.0"},
     {"198.18.0.10", "198.18.0.9", "at least one: 0", "refused: the range contains 0 addresses"},
