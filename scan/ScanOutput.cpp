@@ -204,21 +204,6 @@ std::string ProgressLine(const SweepCounts& c) {
   return text;
 }
 
-namespace {
-
-const char* EventName(Event event) {
-  switch (event) {
-    case Event::Appeared: return "appeared";
-    case Event::Silent: return "silent";
-    case Event::Changed: return "changed";
-    case Event::Moved: return "moved";
-    case Event::Present: return "present";
-  }
-  return "changed";
-}
-
-}  // namespace
-
 void WriteChange(std::ostream& out, const Change& c, Format format, const std::string& time, std::int64_t sweep) {
   if (format == Format::Json) {
     nlohmann::ordered_json line;

@@ -7,6 +7,17 @@
 
 namespace zn7qx::scan {
 
+const char* EventName(Event event) {
+  switch (event) {
+    case Event::Appeared: return "appeared";
+    case Event::Silent: return "silent";
+    case Event::Changed: return "changed";
+    case Event::Moved: return "moved";
+    case Event::Present: return "present";
+  }
+  return "changed";
+}
+
 WatchState::WatchState(std::vector<Unit> units) : units_(std::move(units)) {
   std::stable_sort(units_.begin(), units_.end(), [](const Unit& a, const Unit& b) { return a.address < b.address; });
 }

@@ -14,6 +14,8 @@
 namespace zn7qx::scan {
 
 enum class Event : std::uint8_t { Appeared, Silent, Changed, Moved, Present };
+// The word a change is written with.
+const char* EventName(Event event);
 
 struct Change {
   Event event = Event::Appeared;

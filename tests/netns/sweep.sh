@@ -92,7 +92,6 @@ case_bad_usage() {
   done <<'ROWS'
 198.18.0.9-198.18.0.1|bad range "198.18.0.9-198.18.0.1": the end address lies before the start address
 198.19.0.0/15|the ranges hold 131072 addresses, more than the limit of 65536
---rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
 --rate nan 198.18.0.10|--rate must be between 1 and 100000, not "nan"
 --rate 5 --rate 0 198.18.0.10|--rate must be between 1 and 100000, not "0"
 --burst 1.5 198.18.0.10|--burst must be a whole number between 1 and 4096, not "1.5"

@@ -1,9 +1,8 @@
 // Random site histories, seeded so that every run replays the same ones,
 // through the watch and its metrics: units move, swap, are replaced, change
-// their text and fall silent, and a hardware address is sometimes not read
-// (never twice in a row for one unit, as the neighbour table behaves; at a
-// first answer too). What the watch says must be true of the site, and the
-// metrics must agree with it.
+// their text and fall silent, and a hardware address, a first one too, is
+// sometimes not read (never twice in a row, as the neighbour table behaves).
+// What the watch says must be true of the site; the metrics must agree.
 
 #include <gtest/gtest.h>
 
@@ -132,8 +131,7 @@ std::string Judge(const Site& site, int number, const std::vector<scan::Change>&
   const std::string sweep = "sweep " + std::to_string(number) + ": ";
   for (const scan::Change& c : changes) {
     const int at = site.At(static_cast<int>(c.address), number);
-    static const char* const names[] = {"appeared", "silent", "changed", "moved", "present"};
-    const std::string what = sweep + names[static_cast<int>(c.event)] + " " + c.id + " at " + std::to_string(c.address);
+    const std::string what = sweep + scan::EventName(c.event) + " " + c.id + " at " + std::to_string(c.address);
     if (c.event != Event::Appeared && known.count(c.id) == 0) return "false " + what + " (not a unit it knew)";
     switch (c.event) {
       case Event::Appeared:

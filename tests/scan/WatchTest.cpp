@@ -33,11 +33,10 @@ std::vector<scan::AddressResult> Sweep(const std::string& units) {
 }
 
 std::string Said(const std::vector<scan::Change>& changes) {
-  static const char* const names[] = {"appeared", "silent", "changed", "moved", "present"};
   std::string said;
   for (const scan::Change& c : changes) {
     said += said.empty() ? "" : ", ";
-    said += std::string(names[static_cast<int>(c.event)]) + " ";
+    said += std::string(scan::EventName(c.event)) + " ";
     if (c.event == Event::Moved) said += Dotted(c.from).substr(9) + ">";
     said += Dotted(c.address).substr(9) + "=" + c.text + "@" + c.mac;
     if (c.event == Event::Changed) said += " was " + c.oldText;
