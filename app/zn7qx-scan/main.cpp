@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "app/zn7qx-scan/CommandLine.h"
-#include "app/zn7qx-scan/OnLinkPath.h"
 #include "app/zn7qx-scan/Console.h"
+#include "app/zn7qx-scan/OnLinkPath.h"
 #include "app/zn7qx-scan/Plan.h"
 #include "app/zn7qx-scan/Request.h"
 #include "app/zn7qx-scan/Runs.h"
@@ -14,8 +14,8 @@
 #include "net/linux/EchoSocket.h"
 #include "net/linux/Neighbours.h"
 #include "net/linux/Privilege.h"
-#include "scan/ScanOutput.h"
 #include "scan/LinkTransport.h"
+#include "scan/ScanOutput.h"
 #include "scan/SocketTransport.h"
 #include "scan/StopSignals.h"
 #include "scan/Sweep.h"
