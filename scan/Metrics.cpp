@@ -44,6 +44,9 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
+WatchMetrics::WatchMetrics(std::string site, std::chrono::seconds keepSilent)
+    : site_(Label(site)), keepSilent_(keepSilent) {}
+
 void WatchMetrics::Update(const SweepDone& sweep, Clock::time_point now, double wallSeconds) {
   for (const Change& c : sweep.changes)
     if (c.event == Event::Silent) silent_.push_back({c, now});
@@ -69,29 +72,34 @@ std::string WatchMetrics::Text() const {
     if (written.insert(c.id).second) units.emplace_back(&c, 1);
   for (const Silent& s : silent_)
     if (written.insert(s.unit.id).second) units.emplace_back(&s.unit, 0);
+  // The site's label, before a series' own labels, and alone.
+  const std::string with = site_.empty() ? "" : "site=\"" + site_ + "\",";
+  const std::string site = site_.empty() ? "" : "{site=\"" + site_ + "\"}";
   std::string text =
       "# HELP zn7qx_unit_up Whether a ZN7QX unit answers: 1 while present, 0 for an hour after it went silent.\n"
       "# TYPE zn7qx_unit_up gauge\n";
-  for (const auto& [c, up] : units) text += "zn7qx_unit_up{unit=\"" + Label(c->id) + "\"} " + std::to_string(up) + "\n";
+  for (const auto& [c, up] : units)
+    text += "zn7qx_unit_up{" + with + "unit=\"" + Label(c->id) + "\"} " + std::to_string(up) + "\n";
   text += "# HELP zn7qx_unit_info A ZN7QX unit's address, hardware address and text, as last heard.\n"
           "# TYPE zn7qx_unit_info gauge\n";
   for (const auto& [c, up] : units)
-    text += "zn7qx_unit_info{unit=\"" + Label(c->id) + "\",address=\"" + NetworkToDotted(NumericToNetwork(c->address)) +
-            "\",mac=\"" + Label(c->mac) + "\",text=\"" + Label(c->text) + "\"} 1\n";
+    text += "zn7qx_unit_info{" + with + "unit=\"" + Label(c->id) + "\",address=\"" +
+            NetworkToDotted(NumericToNetwork(c->address)) + "\",mac=\"" + Label(c->mac) + "\",text=\"" +
+            Label(c->text) + "\"} 1\n";
   text += "# HELP zn7qx_units_present ZN7QX units present after the last sweep.\n"
           "# TYPE zn7qx_units_present gauge\n"
-          "zn7qx_units_present " + std::to_string(present_.size()) + "\n"
+          "zn7qx_units_present" + site + " " + std::to_string(present_.size()) + "\n"
           "# HELP zn7qx_sweep_duration_seconds How long the last sweep took.\n"
           "# TYPE zn7qx_sweep_duration_seconds gauge\n"
-          "zn7qx_sweep_duration_seconds " + Number(duration_) + "\n"
+          "zn7qx_sweep_duration_seconds" + site + " " + Number(duration_) + "\n"
           "# HELP zn7qx_sweep_answers_total Answers to the watch's sweeps since it started, by kind.\n"
           "# TYPE zn7qx_sweep_answers_total counter\n"
-          "zn7qx_sweep_answers_total{kind=\"unit\"} " + std::to_string(units_) + "\n"
-          "zn7qx_sweep_answers_total{kind=\"host\"} " + std::to_string(hosts_) + "\n"
-          "zn7qx_sweep_answers_total{kind=\"error\"} " + std::to_string(errors_) + "\n"
+          "zn7qx_sweep_answers_total{" + with + "kind=\"unit\"} " + std::to_string(units_) + "\n"
+          "zn7qx_sweep_answers_total{" + with + "kind=\"host\"} " + std::to_string(hosts_) + "\n"
+          "zn7qx_sweep_answers_total{" + with + "kind=\"error\"} " + std::to_string(errors_) + "\n"
           "# HELP zn7qx_last_sweep_timestamp_seconds When the last sweep ended, in seconds since the epoch.\n"
           "# TYPE zn7qx_last_sweep_timestamp_seconds gauge\n"
-          "zn7qx_last_sweep_timestamp_seconds " + Number(lastSweep_) + "\n";
+          "zn7qx_last_sweep_timestamp_seconds" + site + " " + Number(lastSweep_) + "\n";
   return text;
 }
 

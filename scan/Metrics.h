@@ -2,7 +2,9 @@
 // A watch's units for Prometheus, in node_exporter's textfile format: each
 // unit up (1) while present, down (0) from the sweep it went silent until it
 // has been silent for an hour, then gone; the units present; the last
-// sweep's time and duration; the answers so far by kind.
+// sweep's time and duration; the answers so far by kind. A site's name, when
+// given, labels every series, so that the watches of several sites can share
+// one node_exporter without two files writing the same series.
 
 #include <chrono>
 #include <string>
@@ -14,7 +16,7 @@ namespace zn7qx::scan {
 
 class WatchMetrics {
  public:
-  explicit WatchMetrics(std::chrono::seconds keepSilent = std::chrono::hours(1)) : keepSilent_(keepSilent) {}
+  explicit WatchMetrics(std::string site = "", std::chrono::seconds keepSilent = std::chrono::hours(1));
 
   // After each sweep: now on the watch's clock, wallSeconds since the epoch.
   void Update(const SweepDone& sweep, Clock::time_point now, double wallSeconds);
@@ -25,6 +27,7 @@ class WatchMetrics {
     Change unit;
     Clock::time_point since;
   };
+  std::string site_;  // as a label's value, or empty
   std::chrono::seconds keepSilent_;
   std::vector<Change> present_;
   std::vector<Silent> silent_;

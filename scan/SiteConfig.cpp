@@ -127,4 +127,10 @@ SiteConfig ReadSiteConfig(const std::string& path) {
   return config;
 }
 
+std::string SiteName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  if (name.size() > 5 && name.ends_with(".conf")) name.resize(name.size() - 5);
+  return name;
+}
+
 }  // namespace zn7qx::scan

@@ -30,4 +30,8 @@ const std::vector<std::string>& SiteSettingNames();
 // caller, which names "where" in its messages.
 SiteConfig ReadSiteConfig(const std::string& path);
 
+// The site a file is for: its name without folder and ".conf"
+// (/etc/zn7qx/watch/hall-a.conf is hall-a).
+std::string SiteName(const std::string& path);
+
 }  // namespace zn7qx::scan

@@ -12,6 +12,7 @@
 #include "net/mdlConvertIPForms.h"
 #include "scan/Metrics.h"
 #include "scan/ScanOutput.h"
+#include "scan/SiteConfig.h"
 #include "scan/Watch.h"
 #include "scan/WatchStateFile.h"
 
@@ -69,7 +70,8 @@ int Watch(const Request& r, const Plan& plan, EchoTransport& transport, SweepOpt
     }
   }
   std::optional<WatchMetrics> metrics;
-  if (!r.metricsPath.empty()) metrics.emplace();
+  // A site's file names the site in every series.
+  if (!r.metricsPath.empty()) metrics.emplace(r.sitePath.empty() ? "" : SiteName(r.sitePath));
   watch.afterSweep = [&](const SweepDone& done) {
     if (!done.changes.empty()) {
       voice.Clear();

@@ -239,8 +239,8 @@ case_watch() {
     --state "$dir/units" >"$out" 2>"$err" & pid=$!
   wait_for 'grep -q "\"silent\"" "$out"'
   "$ZN7QX_PROMTOOL" check metrics <"$dir/units.prom" || fail "promtool: $(cat "$dir/units.prom")"
-  expect_in "$dir/units.prom" 'zn7qx_unit_up{unit="02:5a:c6:12:00:51"} 0'
-  expect_in "$dir/units.prom" 'zn7qx_unit_info{unit="02:5a:c6:12:00:51",address="198.18.0.81",mac="02:5a:c6:12:00:51",text="Leaver"} 1'
+  expect_in "$dir/units.prom" 'zn7qx_unit_up{site="site",unit="02:5a:c6:12:00:51"} 0'
+  expect_in "$dir/units.prom" 'zn7qx_unit_info{site="site",unit="02:5a:c6:12:00:51",address="198.18.0.81",mac="02:5a:c6:12:00:51",text="Leaver"} 1'
   expect_in "$dir/units.prom" 'text="\\x1b[31mRed\\x0d\\x0a\\x07\\xff\\\\\\x9b\\x85\\x7f"} 1'
   [ "$(ls -A "$dir")" = "$(printf 'site.conf\nunits\nunits.prom')" ] || fail "left in the folder: $(ls -A "$dir")"
   [ "$(grep -c "units\":2 is damaged: the watch starts afresh" "$err")" = 1 ] || fail "the damaged state: $(cat "$err")"

@@ -65,5 +65,11 @@ TEST(SiteConfig, ReadsNamesAndValuesAndTellsWhereAFileIsWrong) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(SiteConfig, NamesTheSiteAfterItsFile) {
+  for (const auto& [path, site] : {std::pair{"/etc/zn7qx/watch/hall-a.conf", "hall-a"}, {"hall-b.conf", "hall-b"},
+                                    {"/srv/site", "site"}, {"/srv/.conf", ".conf"}})
+    EXPECT_EQ(scan::SiteName(path), site) << path;
+}
+
 }  // namespace
 }  // namespace zn7qx::test

@@ -189,5 +189,18 @@ TEST(Watch, MetricsHoldEachUnitUpThenDownForAnHourThenGone) {
   }
 }
 
+// The watches of several sites share one node_exporter: every series names its site.
+TEST(Watch, MetricsNameTheirSiteInEverySeries) {
+  scan::WatchState state;
+  scan::WatchMetrics metrics("hall \"a\"");
+  const std::vector<scan::Change> changes = state.Update(Sweep("10=A@a"));
+  metrics.Update({1, {}, changes, state}, Clock::time_point{}, 1e9);
+  std::istringstream text(metrics.Text());
+  int series = 0;
+  for (std::string line; std::getline(text, line); series += line[0] != '#')
+    EXPECT_TRUE(line[0] == '#' || line.find(R"({site="hall \"a\"")") != std::string::npos) << line;
+  EXPECT_EQ(series, 8);
+}
+
 }  // namespace
 }  // namespace zn7qx::test

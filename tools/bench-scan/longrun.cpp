@@ -52,7 +52,7 @@ int Watch(const std::vector<AddressRange>& ranges, std::int64_t sweeps, const st
   watch.sweeps = sweeps;
   // Silent units leave the file after a minute here, not an hour, so that
   // the run shows the bound.
-  WatchMetrics metrics(std::chrono::seconds(60));
+  WatchMetrics metrics("", std::chrono::seconds(60));
   std::int64_t changes = 0;
   int fds = 0;
   long rss = 0;
