@@ -7,7 +7,8 @@
 # prometheus-node-exporter and prometheus, a site is set up as README.watch
 # says, and what a user would look at is checked: the instance, its user and
 # capabilities, the journal, node_exporter's metrics, the alert in
-# Prometheus, a restart, a bad site file, stop, an upgrade and apt remove.
+# Prometheus, a restart, a second site, a bad site file, stop, an upgrade and
+# apt remove.
 #   check-watch-container.sh RELEASE DEB ZN7QX_SIM   (as root)
 #   ZN7QX_NSPAWN_CACHE  downloads and base roots kept between runs
 #                       (default /var/cache/zn7qx-nspawn)
@@ -122,6 +123,15 @@ if [ "${1:-}" = --inside ]; then
   [ "$(firing)" = 1 ] || fail "the alert fires for more than the silent unit: $alerts"
   grep -q 'Leaver' <<<"$alerts" || fail "the alert is not for the silent unit: $alerts"
   say "ok: the alert fires for the silent unit alone, not for one that moved, changed or stayed"
+
+  # A second site beside it: node_exporter serves both sites' series, none lost as a duplicate.
+  ct sh -c "sed 's|^ranges = .*|ranges = 198.18.0.80|' /etc/zn7qx/watch/$site.conf >/etc/zn7qx/watch/hall-b.conf"
+  ct systemctl start zn7qx-watch@hall-b
+  served() { get 9100 /metrics | grep -E '^(node_textfile_scrape_error|zn7qx_units_present)' | tr '\n' ' '; }
+  until_ok 'served | grep -Eqx "node_textfile_scrape_error 0 (zn7qx_units_present.site=.hall-(a|b).. [0-9]+ ){2}"' 20 ||
+    fail "node_exporter with two sites: $(served)"
+  ct systemctl stop zn7qx-watch@hall-b
+  say "ok: node_exporter serves both sites' metrics, node_textfile_scrape_error 0"
 
   # A bad site file: one line at err, stopped, no restart loop.
   ct sh -c 'printf "ranges = 198.18.0.80\nrnages = 1\n" >/etc/zn7qx/watch/bad.conf'
