@@ -76,10 +76,7 @@ class Peer {
   }
   bool bound() const { return bound_; }
   void Send(const Bytes& frame) { (void)send(fd_, frame.data(), frame.size(), 0); }
-  std::map<std::uint32_t, int> arps() {
-    std::lock_guard lock(mutex_);
-    return arps_;
-  }
+  std::map<std::uint32_t, int> arps() { std::lock_guard lock(mutex_); return arps_; }
 
  private:
   void Serve() {
