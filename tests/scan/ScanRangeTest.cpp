@@ -1,6 +1,5 @@
-// The sweep's own range syntax: CIDR blocks, comma lists, several
-// arguments, and how ranges merge. Single addresses and A-B spans are in
-// tests/shared/TypedAddressTest.cpp with the window's boxes.
+// The sweep's own range syntax (CIDR blocks, comma lists, several arguments)
+// and how ranges merge; addresses and A-B spans are in tests/shared/.
 
 #include <gtest/gtest.h>
 
