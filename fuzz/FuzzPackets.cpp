@@ -1,9 +1,8 @@
-// Received packets on both socket paths (a ping socket's datagram or error
-// queue, a raw socket's IPv4 packet), the first byte picking the path; two
-// paths wrap the rest in sound outer headers, so that the fuzzer spends its
-// time inside. Every event must tell the truth about the bytes: identifier,
-// sequence and data as in the packet, an error's destination as its quote's,
-// and the reply record filled inside its 250 bytes, zeros after the data.
+// Received packets on both socket paths, the first byte picking the path; two
+// wrap the rest in sound outer headers, so that the fuzzer spends its time
+// inside. Every event tells the truth about the bytes: identifier, sequence and
+// data as in the packet, an error's destination as its quote's, and the reply
+// record filled inside its 250 bytes, zeros after the data.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# check-deb.sh DEB
-# Checks a built zn7qx-finder package beyond what lintian knows: that
-# Depends names, under whatever name this release gives it, the package
-# of each library the programs link and of what Qt loads at run time
-# without a link (the platform and SVG plugins, the window's font), no
-# maintainer script that sets permissions and no set-ID file, and the tree
-# it unpacks to, with every file an installed system needs: programs, manual
-# pages, desktop entry, AppStream
-# metadata, icons and bash completion, the watch's systemd unit and its
-# examples. scripts/build-deb.sh runs it on the package it builds, with the
-# dependencies installed.
+# check-deb.sh DEB: a built zn7qx-finder package, beyond what lintian knows.
+# Depends names this release's package of each library the programs link and
+# of what Qt loads without a link (platform and SVG plugins, the window's
+# font); no maintainer script sets permissions, no file is set-ID; the tree
+# holds all an installed system needs. scripts/build-deb.sh runs it on the
+# package it builds, with the dependencies installed.
 set -euo pipefail
 deb=$1
 fail=0
@@ -59,14 +54,11 @@ expected=(bin/zn7qx-finder bin/zn7qx-scan
   share/bash-completion/completions/zn7qx-scan
   share/doc/zn7qx-finder/copyright share/doc/zn7qx-finder/changelog.gz
   share/doc/zn7qx-finder/README.watch share/doc/zn7qx-finder/examples/site.conf
-  share/doc/zn7qx-finder/examples/zn7qx-alerts.yml)
-for size in 16 22 24 32 48 64 128 256; do
-  expected+=(share/icons/hicolor/${size}x${size}/apps/zn7qx-finder.png)
-done
-# The tree: every expected path there, bin/ holding nothing else (the
-# programs' --version below shows them executable), the desktop entry
-# starting an installed program with an installed icon, the AppStream
-# metadata naming that entry, and both validating.
+  share/doc/zn7qx-finder/examples/zn7qx-alerts.yml
+  share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/zn7qx-finder.png)
+# Every expected path, nothing else in bin/ (--version below runs each), the
+# desktop entry starting an installed program with an installed icon, the
+# AppStream metadata naming that entry, and both validating.
 usr=$root/usr
 for rel in "${expected[@]}"; do [ -f "$usr/$rel" ] || bad "missing $rel"; done
 for f in "$usr"/bin/*; do
@@ -77,8 +69,7 @@ id=com.morvalent.zn7qx_finder
 desktop=$usr/share/applications/$id.desktop
 if [ -f "$desktop" ]; then
   ! command -v desktop-file-validate >/dev/null || desktop-file-validate "$desktop" || bad "desktop entry does not validate"
-  exec_line=$(sed -n 's/^Exec=//p' "$desktop")
-  program=${exec_line%% *}
+  program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
   [ -x "$usr/bin/$program" ] || bad "desktop entry starts $program, which is not installed in bin/"
   icon=$(sed -n 's/^Icon=//p' "$desktop")
   svg=$usr/share/icons/hicolor/scalable/apps/$icon.svg

@@ -1,6 +1,5 @@
-// The three forms of an address, each row held in all four directions.
-// Typed texts, as the window and the sweep read them, are in
-// tests/shared/TypedAddressTest.cpp.
+// The three forms of an address, each row held in all four directions. Typed
+// texts, as the window and the sweep read them, are in tests/shared/.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// The echo socket's waiting, on descriptors of our own (a pipe, a local
-// socket pair carrying IPv4 packets as the raw path reads them): no
-// network, nothing sent.
+// The echo socket's waiting, on descriptors of our own (a pipe, a local socket
+// pair carrying IPv4 packets as the raw path reads them): nothing is sent.
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -50,9 +49,8 @@ TEST(EchoSocket, AWaitThatCannotGoOnIsAGeneralFailureNotSilence) {
   }
 }
 
-// The wait gives its hook a turn every few milliseconds, and often while it
-// finds work; an answer counts by its arrival, also one read late after it,
-// and one that came in time while the hook's turn ran past the deadline.
+// The hook gets a turn every few milliseconds, often while it finds work; an
+// answer counts by its arrival, also one that came while the hook ran late.
 TEST(EchoSocket, AWaitCallsItsHookEveryFewMillisecondsAndALateAnswerIsNone) {
   const Bytes reply = Ip(Net("198.18.0.10"), Net("198.18.0.1"), Icmp(0, 0, 0x4242, 7, "Found.A"));
   struct Row { int answerMs, holdMs; bool busy, answered; };  // no answer at all below 0

@@ -61,16 +61,12 @@ TEST_F(IPInfo, SelectsTheFirstAdapterWithAnAddressAndFetchesAfreshEachCall) {
     SCOPED_TRACE(row.name);
     AdapterListing listing{row.status, {}};
     for (const auto& [address, mask] : row.adapters) {
-      AdapterRecord record;
+      AdapterRecord& record = listing.adapters.emplace_back();
       record.IpAddress = address;
       record.IpMask = mask;
-      listing.adapters.push_back(record);
     }
     int fetches = 0;
-    linuxnet::SetAdapterSource([&] {
-      ++fetches;
-      return listing;
-    });
+    linuxnet::SetAdapterSource([&] { ++fetches; return listing; });
     messages.clear();
     EXPECT_EQ(Dotted(GetLocalSubnetMask()), row.mask);
     EXPECT_EQ(Dotted(GetLocalIPAddress()), row.address);

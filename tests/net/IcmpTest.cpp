@@ -26,9 +26,8 @@ Bytes Request(std::size_t dataBytes = 98) {
   return r;
 }
 
-// The type and code of an ICMP message (-1: none gives this status), the
-// status and its text in the window, and the message in Linux's words in the
-// sweep's CSV and JSON.
+// An ICMP message's type and code (-1: none gives this status), the status and
+// its text in the window, and Linux's words for it in the sweep's CSV and JSON.
 struct ErrorRow {
   int type, code;
   std::int32_t status;

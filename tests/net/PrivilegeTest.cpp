@@ -1,9 +1,7 @@
-// Least privilege on the real kernel, in both programs started with file
-// capabilities as an ordinary user, as root, and set-ID, in a fresh network
-// namespace (only its loopback: the sweep watches an address no route leads
-// to) whose ping sockets the row allows or not, read in /proc while they
-// run. A child could gain nothing: empty inheritable and ambient sets (and
-// bounding set, for root), and no_new_privs.
+// Least privilege of both programs, started with file capabilities as an
+// ordinary user, as root, and set-ID, in a fresh namespace with only loopback,
+// its ping sockets allowed or not, read in /proc while they run. A child could
+// gain nothing: empty inheritable, ambient (and, for root, bounding) sets, no_new_privs.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

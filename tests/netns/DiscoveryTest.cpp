@@ -1,6 +1,5 @@
-// Interface discovery against real interface layouts, each built by
-// with-layout.sh, with what it must find, in a network namespace of its own.
-// Nothing is sent.
+// Interface discovery against the real layouts with-layout.sh builds, each in
+// a namespace of its own with what it must find. Nothing is sent.
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
-// The sweep resolving the link itself, on a veth laid out by with-layout.sh
-// Link: n0 (198.18.9.1/24) in the test's namespace, its far end p-n0 held
-// by a peer here that answers ARP and echo for some addresses and sends
-// frames no sweep asked for: foreign, gratuitous, forged and a flood.
+// The sweep resolving the link itself, on with-layout.sh's Link: n0
+// (198.18.9.1/24), its far end p-n0 held by a peer here that answers ARP and
+// echo for some addresses and sends frames no sweep asked for, and a flood.
 
 #include <gtest/gtest.h>
 #include <linux/if_ether.h>
@@ -77,10 +76,7 @@ class Peer {
   }
   bool bound() const { return bound_; }
   void Send(const Bytes& frame) { (void)send(fd_, frame.data(), frame.size(), 0); }
-  std::map<std::uint32_t, int> arps() {
-    std::lock_guard lock(mutex_);
-    return arps_;
-  }
+  std::map<std::uint32_t, int> arps() { std::lock_guard lock(mutex_); return arps_; }
 
  private:
   void Serve() {

@@ -1,6 +1,5 @@
-// The hardware addresses read from a real neighbour table, laid out by
-// with-layout.sh Neighbours: an entry in each state, on the route's link or
-// another, behind a gateway, the machine's own address.
+// Hardware addresses read from with-layout.sh's real neighbour table: an entry
+// in each state, on the route's link or another, behind a gateway, our own.
 
 #include <gtest/gtest.h>
 

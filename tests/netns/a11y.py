@@ -1,11 +1,9 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-# The window read over the accessibility bus as a screen reader's review reads
-# it (tools/screen-reader), one whole reading after another, while it scans
-# each range below; a row may press a button through the bus just after a
-# probe began. What it checks holds however busy the machine is; how fast the
-# window answers is tools/bench-window's (run.sh --reader). Run inside
-# with-a11y-bus.sh on the probe side of the simulated network:
+# The window read over the accessibility bus as a screen reader reads it
+# (tools/screen-reader), reading after reading, while it scans each range
+# below, a row pressing a button just after a probe began. How fast it answers
+# is tools/bench-window's. Run in with-a11y-bus.sh on the simulated network's probe side:
 #   a11y.py ZN7QX_FINDER ZN7QX_SIM
 import os, subprocess, sys, time
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Every example of the documentation, read from the documents themselves so
-# that a new one is run too: each zn7qx-scan command line and each site file,
-# run for real on the probe side of examples.json, where every range they
-# sweep holds a unit. Each must end as the help's exit status says: 0 (units
-# found), a watch 130 when Ctrl-C stops it after its first sweep.
+# Every zn7qx-scan command line and site file of the documentation, read from
+# the documents so that a new one runs too, for real on the probe side of
+# examples.json (a unit in each range they sweep). Each must exit as the help
+# says: 0 (units found), a watch 130 when Ctrl-C stops it after a sweep.
 #   examples.sh SOURCE_DIR ZN7QX_SCAN ZN7QX_SIM
 set -uo pipefail
 set -m  # a watch started in the background still takes SIGINT

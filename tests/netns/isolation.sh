@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The one isolation check refuses namespaces that could reach a network and
-# accepts the harness's shapes, as the simulator itself and as the probe
-# side's check. Nothing is sent: the namespaces made here hold a dummy link,
-# or a veth whose peer is ours.   Usage: isolation.sh ZN7QX_SIM
+# The isolation check, the simulator's and the probe side's, refuses namespaces
+# that could reach a network and takes the harness's. Nothing is sent: the
+# namespaces here hold a dummy link or a veth to ours.  isolation.sh ZN7QX_SIM
 set -uo pipefail
 sim=$1 failures=0
 expect() {  # NAME WANTED-STATUS COMMAND...

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# One named case of the real zn7qx-scan against the simulated site (a
-# function below, case_NAME), on the probe side of the harness, which the
-# simulator's check confirms first. Cases wait on events (a line written, a
-# counter reached), never for a fixed time.
+# One case (case_NAME below) of the real zn7qx-scan on the probe side of the
+# simulated site, as the simulator's check confirms first. Cases wait on
+# events (a line written, a counter reached), never for a fixed time.
 #   sweep.sh CASE ZN7QX_SCAN ZN7QX_SIM
 set -uo pipefail
-# Each background command in a process group of its own, as a terminal's jobs
-# are: otherwise the shell starts it with SIGINT ignored.
+# Jobs in process groups of their own, as a terminal's: else SIGINT is ignored.
 set -m
 case_name=$1 scan=$2 sim=$3
 fail() { echo "sweep[$case_name]: FAIL: $*" >&2; exit 1; }
@@ -37,10 +35,9 @@ stop_within_a_second() {  # SIGNAL PID STATUS
   [ "$t" -lt 1000 ] || fail "SIG$1 took $t ms to end it"; expect_status "$3"; }
 
 case_all() {
-  # What each answer is, is the tables' of replies and errors; here, that the
-  # real sweep files the whole site (a line each, in address order) so, on
-  # either path: the link resolved by the sweep (given CAP_NET_RAW), which
-  # leaves the kernel's neighbour table as it was, or by the kernel.
+  # The real sweep files the whole site, a line each in address order, on
+  # either path: the link resolved by the sweep (given CAP_NET_RAW), leaving
+  # the kernel's neighbour table as it was, or by the kernel.
   local entries; entries=$(ip -4 neigh show | wc -l)
   run 0 198.18.0.0/24 --all
   expect_in "$err" "Completed scanning. 7 ZN7QX unit(s) found. 256 addresses: 113 other hosts, 9 errors, 127 silent;"
@@ -77,8 +74,7 @@ assert all(x["rtt_ms"] > 0 for x in r) and r[5]["error"] == "Destination Host Un
 
 case_bad_usage() {
   # Arguments, and words of the message on standard error; @NAME is a site's
-  # file. How ranges are read is the range parser's table; here, only that
-  # its word reaches the user.
+  # file. Here only that the range parser's word reaches the user.
   printf 'ranges = 198.18.0.1\ninterval = 0\n' >"$out.bad-interval"
   printf 'ranges = 198.18.0.9-198.18.0.1\n' >"$out.bad-range"
   printf 'ranges = 198.19.0.0/15\n' >"$out.too-many"
@@ -114,9 +110,8 @@ ROWS
 }
 
 case_signals() {
-  # A slow sweep stopped early: what was found so far is still written, as
-  # JSON and CSV (the plain text: the slow reader's case), and the program
-  # dies by the signal, as the shell's 128 + its number shows.
+  # A slow sweep stopped early still writes what it found, as JSON and CSV
+  # (plain text: the slow reader's case), and dies by the signal (128 + N).
   local signal before
   for signal in TERM:143:--json INT:130:--csv; do
     before=$(requests)
@@ -135,9 +130,8 @@ assert s["interrupted"] and s["units"] >= 1 and d["results"][0]["text"] == "Unit
 }
 
 case_signal_at_any_moment() {
-  # An hour between sweeps, and a signal at moments spread over the first
-  # sweep (after so many requests) and the wait after it: each ends the
-  # watch at once.
+  # An hour between sweeps; a signal after so many requests of the first
+  # sweep, or in the wait after it, ends the watch at once.
   local moment before
   for moment in 0 1 3 8 21 done; do
     before=$(requests)
@@ -226,10 +220,9 @@ case_terminal() {
 
 case_watch() {
   # As the service runs it: a site's file, bare --watch, the journal on
-  # standard output (each line with its priority: a unit gone silent is the
-  # only warning), and metrics that promtool takes, with nothing half-written
-  # left beside them. changes.json changes the site 1.5 s after the first
-  # request, which is the first sweep's: between the second sweep and the third.
+  # standard output (a priority each: a unit gone silent is the only warning),
+  # metrics that promtool takes, nothing half-written left beside them.
+  # changes.json changes the site between the second sweep and the third.
   dir=$(mktemp -d) && trap 'umount "$dir/full" 2>/dev/null; rm -rf "$out" "$err" "$out".* "$dir"' EXIT
   printf '%s\n' "# changes.json's units" "ranges = 198.18.0.80-198.18.0.84" "ranges = 198.18.0.14  # hostile text" \
     "interval = 1" >"$dir/site.conf"
@@ -272,9 +265,8 @@ for line in sys.stdin:
 }
 
 case_no_neighbour_table() {
-  # No neighbour table to read (no descriptor left for it beside the echo
-  # socket's): said once, and no hardware addresses. Not under the
-  # sanitizers, whose runtime needs descriptors of its own at any time.
+  # No descriptor left for the neighbour table: said once, no hardware
+  # addresses. Not under the sanitizers, whose runtime needs descriptors.
   grep -qa __asan_init "$scan" && { echo "SKIP: under the sanitizers" >&2; exit 77; }
   (for fd in /proc/self/fd/*; do fd=${fd##*/}; [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
    ulimit -n 4; exec "$scan" 198.18.0.10 --watch 1 --json) >"$out" 2>"$err" & pid=$!

@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # with-layout.sh LAYOUT|--each -- COMMAND ARGS...
-# Runs COMMAND in a fresh network namespace holding the interface layout
-# LAYOUT (a layout_ function below), or once in each layout but Neighbours and Link
-# with --each. The interfaces are veth ends whose peers sit in a second
-# namespace of ours, the only place where anything the kernel sends (its ARP
-# probes) can go. A layout also says what discovery must find in it: expect
-# LISTED MASK ADDRESS [MESSAGE], LISTED being "name address/mask;" for each
-# interface in the kernel's order, MESSAGE what is shown once per query.
-# Exits 77 where network namespaces cannot be made.
+# Runs COMMAND in a fresh network namespace holding the layout_LAYOUT below
+# (--each: every layout but Neighbours and Link), its veth peers in a second
+# namespace of ours, the only place the kernel's ARP probes can go. A layout
+# says what discovery must find: expect LISTED MASK ADDRESS [MESSAGE], LISTED
+# "name address/mask;" per interface in the kernel's order, MESSAGE what is
+# shown once per query. Exits 77 where namespaces cannot be made.
 set -euo pipefail
 
 # link NAME [up|down] [peer-down]

@@ -1,6 +1,5 @@
-// The sweep over a network in memory: pace, time-outs, which answers it
-// takes, send failures, retries and sequence reuse. Exact and instant: time
-// only moves when the sweep waits.
+// The sweep over a network in memory (exact and instant): pace, time-outs,
+// which answers it takes, send failures, retries and sequence reuse.
 
 #include <gtest/gtest.h>
 
@@ -188,9 +187,8 @@ TEST(Sweep, ReusesSequencesOnlyOnceTheirRequestsHaveEnded) {
   EXPECT_EQ(s.counts.silent, 70000);
 }
 
-// The kernel resolves on-link addresses in its neighbour table, one for the
-// whole machine: the sweep keeps the entries its requests hold within a
-// budget and the table under a ceiling; routed addresses go at the pace.
+// On-link requests hold entries of the machine's one neighbour table: within a
+// budget, and the table under a ceiling; routed addresses go at the pace.
 TEST(Sweep, KeepsTheNeighbourTableWithinItsBudgetAndCeiling) {
   const struct {
     const char* name;

@@ -1,7 +1,6 @@
-// Random site histories, seeded so that every run replays the same ones,
-// through the watch and its metrics: units move, swap, are replaced, change
-// their text and fall silent, and a hardware address, a first one too, is
-// sometimes not read (never twice in a row, as the neighbour table behaves).
+// Seeded random site histories through the watch and its metrics: units move,
+// swap, are replaced, change their text and fall silent, and a hardware address
+// is at times not read (never twice in a row, as the neighbour table behaves).
 // What the watch says must be true of the site; the metrics must agree.
 
 #include <gtest/gtest.h>

@@ -63,9 +63,8 @@ std::optional<linuxnet::EchoEvent> Received(const ReplyRow& row, std::uint16_t s
 
 std::string WindowOutcome(const ReplyRow& row) {
   ScriptedNetwork net;
-  if (const auto event = Received(row, 1, Net("198.18.0.10"))) {
+  if (const auto event = Received(row, 1, Net("198.18.0.10")))
     net.Script("198.18.0.10", IP_SUCCESS, std::string(event->data.begin(), event->data.end()));
-  }
   FakeView view;
   ScanController controller(view, net.Seams());
   view.start = view.end = "198.18.0.10";

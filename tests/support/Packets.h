@@ -61,12 +61,7 @@ inline Bytes Ip(std::uint32_t src, std::uint32_t dst, const Bytes& body, unsigne
 
 // An ICMP error of this type and code, sent by `from`, quoting `quoted`.
 inline Bytes ErrorPacket(unsigned type, unsigned code, std::uint32_t from, std::uint32_t to, const Bytes& quoted) {
-  Bytes icmp(8, 0);
-  icmp[0] = static_cast<unsigned char>(type);
-  icmp[1] = static_cast<unsigned char>(code);
-  icmp.insert(icmp.end(), quoted.begin(), quoted.end());
-  FixChecksum(icmp, 0, 2);
-  return Ip(from, to, icmp);
+  return Ip(from, to, Icmp(type, code, 0, 0, std::string(quoted.begin(), quoted.end())));
 }
 
 // What a ping socket's error queue hands over: the extended error, and the

@@ -22,10 +22,7 @@ class ScriptedNetwork {
 
   ScanSeams Seams() {
     ScanSeams s;
-    s.socketsInitialize = [this] {
-      ++initializeCalls;
-      return socketsWork;
-    };
+    s.socketsInitialize = [this] { ++initializeCalls; return socketsWork; };
     s.socketsCleanup = [this] { ++cleanupCalls; };
     s.ping = [this](const std::string& address, ICMP_ECHO_REPLY& reply, const PingWaitHook&) {
       pinged.push_back(address);

@@ -1,7 +1,6 @@
 #pragma once
-// A network in memory for the sweep: a virtual clock, and per address a
-// script of what comes back after each request. Time moves only when the sweep
-// waits (or sends, where a row says so), so the tests are exact and take no real time.
+// A network in memory for the sweep: per address a script of what comes back,
+// on a virtual clock that moves only when the sweep waits (or sends, if set).
 
 #include <gtest/gtest.h>
 

@@ -139,10 +139,9 @@ TEST_F(WindowTest, LastErrorGrowsLeftwardsFromTheListsEdgeAndTextsFromOutsideSho
   EXPECT_EQ(Shown(window->lstIpZN7QX), std::vector<std::string>{"198.18.0.10: ten"});
 }
 
-// Real boxes: modal, one OK, their icon and lines; and while one is open
-// (here the adapter failures of "Default Range" pressed during a scan, one
-// box per query), the scan waits, and goes on after it. A screen reader's
-// press of a button behind a box does nothing, as a click there would.
+// Real boxes: modal, one OK, their icon and lines; while one is open (here
+// "Default Range"'s adapter failures in a scan, a box per query) the scan
+// waits. A screen reader's press of a button behind a box does nothing.
 TEST_F(WindowTest, ARealBoxIsModalAndHoldsTheScanWhileOpen) {
   Open(/*realBoxes=*/true);
   std::vector<std::tuple<QString, QString, QMessageBox::Icon, bool, qsizetype, std::size_t>> seen;
